@@ -1,0 +1,42 @@
+// The stand-in install library: takes the place of the suite's PKGSTAGE.dll
+// where the suite is not installed.
+//
+// PkgStageInstall(user, path) stages a copy of the file for the user at
+//   <store>/<user>/<file name>
+// where <store> is ${XDG_DATA_HOME:-$HOME/.local/share}/pkgstage on Linux and
+// %LOCALAPPDATA%\pkgstage on Windows, and <file name> is the last component
+// of |path| (after '/', and on Windows also after '\' or a drive's ':').
+//
+// It returns:
+//   0 (kInstalled)        the file is staged, new or replacing a file of that
+//                         name with other bytes;
+//   -512 (kAlreadyInstalled)
+//                         a file of that name with identical bytes was already
+//                         staged for the user; nothing was written;
+//   or one of the failures below, after which nothing new is left in the store.
+//
+// Installs for one user are serialised by a lock file in the user's folder,
+// so of several processes that stage the same file at once exactly one gets
+// 0 and the others -512. The copy goes to a temporary file in the same folder
+// that is renamed into place, so a reader never sees a partial file. The two
+// working files are named .pkgstage.lock and .pkgstage.tmp; file names that
+// begin with ".pkgstage." are reserved for them.
+#ifndef PKGSTAGE_PKGSTAGE_H_
+#define PKGSTAGE_PKGSTAGE_H_
+
+#include "install.h"
+
+enum {
+  // The user name cannot be a folder name: empty, ".", "..", longer than 255
+  // bytes, or holding '/', '\', ':' or a control character.
+  kBadUserName = -1,
+  // The path has no usable file name: it ends in a separator, "." or "..",
+  // or names a reserved working file.
+  kBadFileName = -2,
+  // The source cannot be opened or read, or is not a regular file.
+  kSourceUnreadable = -3,
+  // The store cannot be found, created or written, or is full.
+  kStoreFailed = -4,
+};
+
+#endif  // PKGSTAGE_PKGSTAGE_H_

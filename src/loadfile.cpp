@@ -1,0 +1,44 @@
+#include "loadfile.h"
+
+#include <stdio.h>
+
+#include "install.h"
+
+int CheckArgs(int argc, int expected) {
+  return argc == expected ? 1 : 0;
+}
+
+int FileExists(const char* path) {
+  FILE* stream = fopen(path, "r");
+  if (stream == nullptr) return 0;
+  fclose(stream);
+  return 1;
+}
+
+int CheckCommandLine(int argc, char** argv, int expected, const char* usage) {
+  if (!CheckArgs(argc, expected)) {
+    fputs(usage, stdout);
+    return 0;
+  }
+  if (!FileExists(argv[1])) {
+    fputs("Error: File not found.\n", stdout);
+    return 0;
+  }
+  return 1;
+}
+
+int InstallFile(const char* path, const char* user) {
+  int status = PkgStageInstall(user, path);
+  // Already-installed is a non-zero status that still counts as success, so
+  // it has to be told apart before the general failure test.
+  if (status == kAlreadyInstalled) {
+    printf("File %s already installed for user %s.\n", path, user);
+    return 1;
+  }
+  if (status != kInstalled) {
+    printf("Error: Cannot install file (err=%d).\n", status);
+    return 0;
+  }
+  printf("Installed file %s for user %s.\n", path, user);
+  return 1;
+}

@@ -1,0 +1,38 @@
+#include "harness.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& folder) {
+  return FinishProgram(StartProgram(program, args, folder));
+}
+
+std::string NewScratchFolder() {
+  static std::atomic<int> counter{0};
+  std::ostringstream name;
+  name << "loadfile-test-" << std::hex << std::random_device{}() << "-" << counter++;
+  fs::path folder = fs::temp_directory_path() / name.str();
+  fs::create_directories(folder);
+  return folder.string();
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return (fs::path(folder) / name).string();
+}

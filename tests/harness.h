@@ -1,0 +1,59 @@
+// What the tests need of the machine they run on: running a built program
+// as a user would, and a scratch folder. process-posix.cpp and
+// process-win32.cpp hold the parts that differ; under Wine the tests are
+// Windows programs themselves, so they start loadfile.exe with the real
+// CreateProcess and read the real registry.
+#ifndef LOADFILE_TESTS_HARNESS_H_
+#define LOADFILE_TESTS_HARNESS_H_
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// What the C runtime writes for "\n" on standard output.
+extern const char* const kNewline;
+// Whether fopen(folder, "r") succeeds on this platform.
+extern const bool kFolderOpens;
+// The ending of program file names.
+extern const char* const kProgramSuffix;
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+struct Started {
+  intptr_t process = 0;
+  std::string out_file;
+  std::string err_file;
+};
+
+// A path below the build folder, for a program: "named-user/loadfile".
+std::string BuiltProgram(const std::string& relative);
+
+// Starts |program| with |args| (after the program name) in |folder|, its
+// standard input empty and its output sent to files.
+Started StartProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& folder);
+// Waits for a started program and collects what it wrote.
+Outcome FinishProgram(const Started& started);
+
+Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& folder);
+
+// Sets (or with |unset|, removes) a variable of this process's environment,
+// which started programs inherit.
+void SetEnvironment(const std::string& name, const std::string& value, bool unset = false);
+
+// A new empty folder under the system's temporary folder.
+std::string NewScratchFolder();
+
+std::string ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
+
+// Joins with the platform's separator.
+std::string Join(const std::string& folder, const std::string& name);
+
+#endif  // LOADFILE_TESTS_HARNESS_H_

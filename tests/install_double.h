@@ -1,0 +1,11 @@
+// The scripted install library used by the end-to-end tests, in place of the
+// stand-in: it returns the status the test puts in LOADFILE_DOUBLE_STATUS
+// (0 when unset) and appends each call it receives to the file named by
+// LOADFILE_DOUBLE_LOG, as the user and the path each followed by a NUL.
+#ifndef LOADFILE_TESTS_INSTALL_DOUBLE_H_
+#define LOADFILE_TESTS_INSTALL_DOUBLE_H_
+
+#define LOADFILE_DOUBLE_STATUS "LOADFILE_DOUBLE_STATUS"
+#define LOADFILE_DOUBLE_LOG "LOADFILE_DOUBLE_LOG"
+
+#endif  // LOADFILE_TESTS_INSTALL_DOUBLE_H_

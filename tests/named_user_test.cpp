@@ -1,0 +1,107 @@
+// The named-user edition end to end: the real program, the scripted double.
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "run_test.h"
+
+namespace {
+
+const char kUsage[] = "usage: loadfile <file> <user> \n";
+const char kNotFound[] = "Error: File not found.\n";
+const char kNotCalled[] = "\x01";  // marks a case in which the library must not be called
+
+struct Case {
+  const char* what;
+  std::vector<std::string> args;
+  const char* status;  // what the double answers
+  std::string out;     // with "\n" for the line end
+  int exit_code;
+  std::string user = kNotCalled;  // what the library must receive
+  std::string path = "";
+};
+
+// Names a failing case by what it tests rather than by its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.what; }
+
+const std::string kLongUser = "AbcdefghijKlmnopqrstUvwxyz";  // over the last-user edition's 19
+
+const std::vector<Case>& Cases() {
+  static const std::vector<Case> cases = {
+      {"no arguments", {}, "0", kUsage, 0},
+      {"file only", {"a.dat"}, "0", kUsage, 0},
+      {"one argument too many", {"a.dat", "Ann", "x"}, "0", kUsage, 0},
+      {"missing file", {"missing.dat", "Ann"}, "0", kNotFound, 0},
+      {"missing folder on the path", {"nowhere/a.dat", "Ann"}, "0", kNotFound, 0},
+      {"empty path", {"", "Ann"}, "0", kNotFound, 0},
+      {"wildcard is not expanded", {"*.dat", "Ann"}, "0", kNotFound, 0},
+      {"installed", {"a.dat", "Ann"}, "0", "Installed file a.dat for user Ann.\n", 1, "Ann", "a.dat"},
+      {"already installed", {"a.dat", "Ann"}, "-512", "File a.dat already installed for user Ann.\n",
+       1, "Ann", "a.dat"},
+      {"failure -1", {"a.dat", "Ann"}, "-1", "Error: Cannot install file (err=-1).\n", 0, "Ann",
+       "a.dat"},
+      {"positive failure", {"a.dat", "Ann"}, "5", "Error: Cannot install file (err=5).\n", 0, "Ann",
+       "a.dat"},
+      {"next to already installed", {"a.dat", "Ann"}, "-511",
+       "Error: Cannot install file (err=-511).\n", 0, "Ann", "a.dat"},
+      {"lowest status", {"a.dat", "Ann"}, "-2147483648",
+       "Error: Cannot install file (err=-2147483648).\n", 0, "Ann", "a.dat"},
+      {"blanks in the path", {"my file.dat", "Ann"}, "0",
+       "Installed file my file.dat for user Ann.\n", 1, "Ann", "my file.dat"},
+      {"relative path passed as given", {"sub/../sub/a.dat", "Ann"}, "0",
+       "Installed file sub/../sub/a.dat for user Ann.\n", 1, "Ann", "sub/../sub/a.dat"},
+      {"empty file", {"empty.dat", "Ann"}, "0", "Installed file empty.dat for user Ann.\n", 1, "Ann",
+       "empty.dat"},
+      {"empty user", {"a.dat", ""}, "0", "Installed file a.dat for user .\n", 1, "", "a.dat"},
+      {"long user", {"a.dat", kLongUser}, "-512",
+       "File a.dat already installed for user " + kLongUser + ".\n", 1, kLongUser, "a.dat"},
+      {"format directives are text", {"a.dat", "%s%n%d"}, "0",
+       "Installed file a.dat for user %s%n%d.\n", 1, "%s%n%d", "a.dat"},
+  };
+  return cases;
+}
+
+class NamedUserTest : public RunTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(NamedUserTest, PrintsOneLineAndExits) {
+  const Case& c = GetParam();
+  Outcome outcome = Run("named-user", c.args, c.status);
+  EXPECT_EQ(outcome.out, Lines(c.out));
+  EXPECT_EQ(outcome.exit_code, c.exit_code);
+  EXPECT_EQ(outcome.err, "");
+  auto calls = Calls();
+  if (c.user == kNotCalled) {
+    EXPECT_TRUE(calls.empty());
+  } else {
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].first, c.user);
+    EXPECT_EQ(calls[0].second, c.path);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, NamedUserTest, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           std::string name;
+                           for (const char* c = info.param.what; *c; ++c) {
+                             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                           }
+                           return name;
+                         });
+
+// A folder cannot be opened for reading on Windows; elsewhere it can, and the
+// library is the one to refuse it.
+TEST_F(RunTest, FolderFollowsThePlatform) {
+  Outcome outcome = Run("named-user", {"folder", "Ann"});
+  EXPECT_EQ(outcome.err, "");
+  if (kFolderOpens) {
+    EXPECT_EQ(outcome.out, Lines("Installed file folder for user Ann.\n"));
+    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(Calls().size(), 1u);
+  } else {
+    EXPECT_EQ(outcome.out, Lines(kNotFound));
+    EXPECT_EQ(outcome.exit_code, 0);
+    EXPECT_TRUE(Calls().empty());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "harness.h"
+
+const char* const kNewline = "\n";
+const bool kFolderOpens = true;
+const char* const kProgramSuffix = "";
+
+std::string BuiltProgram(const std::string& relative) {
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+  return (self.parent_path().parent_path() / relative).string();
+}
+
+Started StartProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& folder) {
+  Started started;
+  std::string scratch = NewScratchFolder();
+  started.out_file = Join(scratch, "stdout");
+  started.err_file = Join(scratch, "stderr");
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(started.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(started.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(folder.c_str()) != 0) {
+      _exit(127);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  started.process = pid;
+  return started;
+}
+
+Outcome FinishProgram(const Started& started) {
+  Outcome outcome;
+  int status = 0;
+  if (started.process > 0 && waitpid(static_cast<pid_t>(started.process), &status, 0) > 0) {
+    outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  outcome.out = ReadBytes(started.out_file);
+  outcome.err = ReadBytes(started.err_file);
+  std::filesystem::remove_all(std::filesystem::path(started.out_file).parent_path());
+  return outcome;
+}
+
+void SetEnvironment(const std::string& name, const std::string& value, bool unset) {
+  if (unset) {
+    unsetenv(name.c_str());
+  } else {
+    setenv(name.c_str(), value.c_str(), 1);
+  }
+}

@@ -1,0 +1,96 @@
+#include <windows.h>
+
+#include <filesystem>
+
+#include "harness.h"
+
+const char* const kNewline = "\r\n";
+const bool kFolderOpens = false;
+const char* const kProgramSuffix = ".exe";
+
+std::string BuiltProgram(const std::string& relative) {
+  char self[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  std::filesystem::path folder = std::filesystem::path(std::string(self, length)).parent_path();
+  return (folder.parent_path() / relative).make_preferred().string();
+}
+
+namespace {
+
+// Quotes one argument so that the C runtime's command line splitting gives
+// it back unchanged: backslashes only escape when a quote follows them.
+std::string Quote(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  return quoted + "\"";
+}
+
+HANDLE OpenInheritable(const std::string& path, bool write) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+Started StartProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& folder) {
+  Started started;
+  std::string scratch = NewScratchFolder();
+  started.out_file = Join(scratch, "stdout");
+  started.err_file = Join(scratch, "stderr");
+  std::string command = "\"" + program + "\"";
+  for (const std::string& arg : args) command += " " + Quote(arg);
+
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = OpenInheritable("NUL", false);
+  startup.hStdOutput = OpenInheritable(started.out_file, true);
+  startup.hStdError = OpenInheritable(started.err_file, true);
+  PROCESS_INFORMATION info;
+  ZeroMemory(&info, sizeof info);
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     folder.c_str(), &startup, &info)) {
+    CloseHandle(info.hThread);
+    started.process = reinterpret_cast<intptr_t>(info.hProcess);
+  }
+  CloseHandle(startup.hStdInput);
+  CloseHandle(startup.hStdOutput);
+  CloseHandle(startup.hStdError);
+  return started;
+}
+
+Outcome FinishProgram(const Started& started) {
+  Outcome outcome;
+  HANDLE process = reinterpret_cast<HANDLE>(started.process);
+  if (process != nullptr) {
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(process, &code)) outcome.exit_code = static_cast<int>(code);
+    CloseHandle(process);
+  }
+  outcome.out = ReadBytes(started.out_file);
+  outcome.err = ReadBytes(started.err_file);
+  std::filesystem::remove_all(std::filesystem::path(started.out_file).parent_path());
+  return outcome;
+}
+
+void SetEnvironment(const std::string& name, const std::string& value, bool unset) {
+  SetEnvironmentVariableA(name.c_str(), unset ? nullptr : value.c_str());
+}

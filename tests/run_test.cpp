@@ -1,0 +1,58 @@
+#include "run_test.h"
+
+#include <filesystem>
+
+#include "install_double.h"
+
+std::string Lines(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += kNewline;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void RunTest::SetUp() {
+  work_ = NewScratchFolder();
+  log_ = Join(NewScratchFolder(), "calls.log");
+  WriteBytes(Join(work_, "a.dat"), "abc");
+  WriteBytes(Join(work_, "empty.dat"), "");
+  WriteBytes(Join(work_, "my file.dat"), "blanks");
+  std::filesystem::create_directories(Join(work_, "sub"));
+  std::filesystem::create_directories(Join(work_, "folder"));
+  WriteBytes(Join(Join(work_, "sub"), "a.dat"), "nested");
+}
+
+void RunTest::TearDown() {
+  std::filesystem::remove_all(work_);
+  std::filesystem::remove_all(std::filesystem::path(log_).parent_path());
+}
+
+Outcome RunTest::Run(const std::string& edition, const std::vector<std::string>& args,
+                     const std::string& status) {
+  SetEnvironment(LOADFILE_DOUBLE_STATUS, status);
+  SetEnvironment(LOADFILE_DOUBLE_LOG, log_);
+  Outcome outcome =
+      RunProgram(BuiltProgram("tests/double/" + edition + "/loadfile" + kProgramSuffix), args, work_);
+  SetEnvironment(LOADFILE_DOUBLE_STATUS, "", true);
+  SetEnvironment(LOADFILE_DOUBLE_LOG, "", true);
+  return outcome;
+}
+
+std::vector<std::pair<std::string, std::string>> RunTest::Calls() const {
+  std::string bytes = ReadBytes(log_);
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1) {
+    fields.push_back(bytes.substr(start, end - start));
+  }
+  std::vector<std::pair<std::string, std::string>> calls;
+  for (size_t i = 0; i + 1 < fields.size(); i += 2) calls.emplace_back(fields[i], fields[i + 1]);
+  EXPECT_EQ(start, bytes.size()) << "log ends mid-record";
+  EXPECT_EQ(fields.size() % 2, 0u) << "log has a user without a path";
+  return calls;
+}

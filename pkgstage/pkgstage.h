@@ -26,17 +26,15 @@
 
 #include "install.h"
 
-enum {
-  // The user name cannot be a folder name: empty, ".", "..", longer than 255
-  // bytes, or holding '/', '\', ':' or a control character.
-  kBadUserName = -1,
-  // The path has no usable file name: it ends in a separator, "." or "..",
-  // or names a reserved working file.
-  kBadFileName = -2,
-  // The source cannot be opened or read, or is not a regular file.
-  kSourceUnreadable = -3,
-  // The store cannot be found, created or written, or is full.
-  kStoreFailed = -4,
-};
+// The user name cannot be a folder name: empty, ".", "..", longer than 255
+// bytes, or holding '/', '\', ':' or a control character.
+const int kBadUserName = -1;
+// The path has no usable file name: it ends in a separator, "." or "..",
+// or names a reserved working file.
+const int kBadFileName = -2;
+// The source cannot be opened or read, or is not a regular file.
+const int kSourceUnreadable = -3;
+// The store cannot be found, created or written, or is full.
+const int kStoreFailed = -4;
 
 #endif  // PKGSTAGE_PKGSTAGE_H_

@@ -24,10 +24,8 @@ static_assert(sizeof(int) == 4, "the install status is a signed 32-bit value");
 
 // The statuses that loadfile itself gives a meaning to. Every other value
 // is a failure of the library's own, shown to the user as it is.
-enum {
-  kInstalled = 0,
-  kAlreadyInstalled = -512,  // 0xFFFFFE00: already installed for that user
-};
+const int kInstalled = 0;
+const int kAlreadyInstalled = -512;  // 0xFFFFFE00: already installed for that user
 
 // Installs the file at |path| for the suite user |user|: both narrow
 // NUL-terminated strings, user first. Returns the install status.

@@ -1,0 +1,59 @@
+#!/bin/sh
+# Wine for the Windows builds' tests, in the prefix named by $WINEPREFIX.
+#
+#   wine.sh run x64|x86 PROGRAM [ARG...]   runs a Windows program
+#   wine.sh start x64|x86                  creates the prefix, starts its server
+#   wine.sh stop                           stops the prefix's server
+#   wine.sh check x64|x86                  exits 0 when this machine can run
+#                                          such programs
+#
+# Debian's "wine" launcher prefers the 32-bit loader whenever wine32 is
+# installed, and some machines (virtual ones among them) cannot execute
+# 32-bit Linux programs at all; so x64 programs go straight to the 64-bit
+# loader, which needs no 32-bit part.
+#
+# The server is started here, persistent and with its output sent nowhere:
+# one started by a test program would inherit the test runner's pipes and
+# keep them open after the test ended.
+set -e
+
+loader() {
+  case "$1" in
+  x64) echo /usr/lib/wine/wine64 ;;
+  x86) echo /usr/lib/wine/wine ;;
+  *)
+    echo "wine.sh: architecture must be x64 or x86, not '$1'" >&2
+    exit 2
+    ;;
+  esac
+}
+
+command=$1
+shift
+case "$command" in
+run)
+  WINELOADER=$(loader "$1")
+  export WINELOADER
+  shift
+  exec "$WINELOADER" "$@"
+  ;;
+start)
+  WINELOADER=$(loader "$1")
+  export WINELOADER
+  # A server left over from an interrupted run would refuse a second one.
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
+  wineserver -p >/dev/null 2>&1 </dev/null
+  "$WINELOADER" wineboot.exe -i >/dev/null 2>&1 </dev/null
+  ;;
+stop)
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  ;;
+check)
+  "$(loader "$1")" --version >/dev/null 2>&1
+  ;;
+*)
+  echo "usage: wine.sh run|start|stop|check ..." >&2
+  exit 2
+  ;;
+esac

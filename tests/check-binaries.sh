@@ -1,0 +1,81 @@
+#!/bin/sh
+# Checks what the built programs and the stand-in depend on and export:
+#   check-binaries.sh TOOL BUILD_FOLDER
+# where TOOL is the toolchain's objdump for a Windows build, readelf otherwise.
+# Windows: each loadfile.exe imports PKGSTAGE.dll by ordinal 103 alone, with
+# no name, and needs no DLL beyond it but the system's (the C and C++
+# runtimes are linked in); the stand-in exports ordinal 103 and no name.
+# Linux: each program needs the install library and libc only, and finds the
+# library beside itself; the stand-in needs libc only (no C++ runtime to load
+# on every run) and exports PkgStageInstall.
+set -u
+tool=$1
+build=$2
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# The lines of one DLL's import block in objdump -p output.
+imports_from() {
+  "$tool" -p "$1" | awk -v dll="$2" '
+    /^\tDLL Name: / { inside = (tolower($3) == tolower(dll)); next }
+    inside && /^$/ { inside = 0 }
+    inside && !/vma:/ { print }'
+}
+
+check_windows_program() {
+  program=$1
+  [ -f "$program" ] || return 0
+  dlls=$("$tool" -p "$program" | awk '/^\tDLL Name: / { print tolower($3) }' | sort | tr '\n' ' ')
+  for dll in $dlls; do
+    case "$dll" in
+    pkgstage.dll | kernel32.dll | msvcrt.dll | advapi32.dll) ;;
+    *) fail "$program needs $dll" ;;
+    esac
+  done
+  case " $dlls" in *" pkgstage.dll "*) ;; *) fail "$program does not import PKGSTAGE.dll" ;; esac
+  entries=$(imports_from "$program" PKGSTAGE.dll)
+  count=$(printf '%s\n' "$entries" | grep -c .)
+  [ "$count" = 1 ] || fail "$program imports $count entries from PKGSTAGE.dll, not one"
+  # The ordinal is printed in hex in the vma column on both widths: 0x67 is 103.
+  printf '%s\n' "$entries" | grep -Eq '^[[:space:]]*80+67[[:space:]].*<none>' ||
+    fail "$program does not import PKGSTAGE.dll ordinal 103 by ordinal alone: $entries"
+  echo "checked: $program ($dlls)"
+}
+
+check_linux_program() {
+  program=$1
+  [ -f "$program" ] || return 0
+  needed=$("$tool" -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
+  [ "$needed" = "libc.so.6 libpkgstage.so " ] || fail "$program needs: $needed"
+  "$tool" -d "$program" | grep -q '(RUNPATH).*\[\$ORIGIN\]' || fail "$program has no RUNPATH \$ORIGIN"
+  echo "checked: $program ($needed)"
+}
+
+if [ "${tool##*/}" = readelf ]; then
+  for edition in named-user last-user; do
+    check_linux_program "$build/$edition/loadfile"
+  done
+  library=$build/pkgstage/libpkgstage.so
+  needed=$("$tool" -d "$library" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+  [ "$needed" = "libc.so.6 " ] || fail "$library needs: $needed"
+  exported=$("$tool" --dyn-syms -W "$library" | awk '$7 != "UND" && $4 == "FUNC" && $5 == "GLOBAL" { print $8 }')
+  [ "$exported" = PkgStageInstall ] || fail "$library exports: $exported"
+  echo "checked: $library ($needed)"
+else
+  for edition in named-user last-user; do
+    check_windows_program "$build/$edition/loadfile.exe"
+  done
+  library=$build/pkgstage/PKGSTAGE.dll
+  exports=$("$tool" -p "$library" | sed -n '/^Export Address Table --/,/^$/p' | grep -c 'base\[')
+  [ "$exports" = 1 ] || fail "$library exports $exports entries, not one"
+  "$tool" -p "$library" | grep -q 'Ordinal Base 103' || fail "$library does not export ordinal 103"
+  names=$("$tool" -p "$library" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -c '\[')
+  [ "$names" = 0 ] || fail "$library exports names"
+  echo "checked: $library"
+fi
+
+[ "$failures" = 0 ]

@@ -1,4 +1,8 @@
-// The stand-in's file system operations on Windows, through the ANSI API.
+// The stand-in's file system operations on Windows.
+//
+// Paths arrive as ANSI text and are converted here, as the ANSI API would
+// convert them, for the wide API: only that one accepts \\?\ paths longer
+// than MAX_PATH.
 #include <windows.h>
 
 #include <stdio.h>
@@ -24,8 +28,19 @@ FileHandle FromHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
+// A path converted from the ANSI code page; empty when it does not convert.
+struct WidePath {
+  wchar_t text[kPathRoom];
+};
+
+WidePath Wide(const char* path) {
+  WidePath wide;
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide.text, kPathRoom) == 0) wide.text[0] = L'\0';
+  return wide;
+}
+
 int IsFolder(const char* path, int allow_redirect) {
-  DWORD attributes = GetFileAttributesA(path);
+  DWORD attributes = GetFileAttributesW(Wide(path).text);
   if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
   return allow_redirect || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -36,10 +51,24 @@ int IsFolder(const char* path, int allow_redirect) {
 int StoreFolder(char* out, size_t room) {
   // GetEnvironmentVariableA, not getenv: it sees what the process's
   // environment holds now, not the C runtime's copy taken at start-up.
-  char base[kPathRoom];
+  char base[MAX_PATH];
   DWORD length = GetEnvironmentVariableA("LOCALAPPDATA", base, sizeof base);
   if (length == 0 || length >= sizeof base) return 0;
-  int written = snprintf(out, room, "%s\\pkgstage", base);
+  char full[MAX_PATH];
+  length = GetFullPathNameA(base, sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full) return 0;
+  if (full[length - 1] == '\\') full[length - 1] = '\0';
+  // Paths below the store are given as \\?\ paths: they may then be longer
+  // than MAX_PATH, and a user named like a device (NUL, CON) gets a folder
+  // of that name instead of a write to the device.
+  int written = -1;
+  if (strncmp(full, "\\\\?\\", 4) == 0) {
+    written = snprintf(out, room, "%s\\pkgstage", full);
+  } else if (full[0] == '\\' && full[1] == '\\') {
+    written = snprintf(out, room, "\\\\?\\UNC\\%s\\pkgstage", full + 2);
+  } else if (full[1] == ':' && full[2] == '\\') {
+    written = snprintf(out, room, "\\\\?\\%s\\pkgstage", full);
+  }
   return written > 0 && static_cast<size_t>(written) < room;
 }
 
@@ -53,20 +82,20 @@ int MakeFolders(const char* path) {
     if (partial[i] != '\\' && partial[i] != '/') continue;
     char kept = partial[i];
     partial[i] = '\0';
-    CreateDirectoryA(partial, nullptr);
+    CreateDirectoryW(Wide(partial).text, nullptr);
     partial[i] = kept;
   }
-  CreateDirectoryA(partial, nullptr);
+  CreateDirectoryW(Wide(partial).text, nullptr);
   return IsFolder(path, 1);
 }
 
 int MakeOwnFolder(const char* path) {
-  CreateDirectoryA(path, nullptr);
+  CreateDirectoryW(Wide(path).text, nullptr);
   return IsFolder(path, 0);
 }
 
 FileHandle OpenForRead(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE file = CreateFileW(Wide(path).text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   if (GetFileType(file) != FILE_TYPE_DISK) {
@@ -101,7 +130,7 @@ void CloseFile(FileHandle file) {
 }
 
 FileHandle TakeLock(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+  HANDLE file = CreateFileW(Wide(path).text, GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
@@ -116,15 +145,15 @@ FileHandle TakeLock(const char* path) {
 
 int CopyInto(FileHandle source, const char* source_path, const char* temp) {
   (void)source;
-  // CopyFileA copies in the system, in constant memory. It also copies the
+  // CopyFileW copies in the system, in constant memory. It also copies the
   // source's attributes, and a read-only copy could never be replaced later.
-  if (!CopyFileA(source_path, temp, FALSE)) {
+  if (!CopyFileW(Wide(source_path).text, Wide(temp).text, FALSE)) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kSourceUnreadable;
     return kStoreFailed;
   }
-  if (!SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL)) return kStoreFailed;
-  HANDLE copy = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+  if (!SetFileAttributesW(Wide(temp).text, FILE_ATTRIBUTE_NORMAL)) return kStoreFailed;
+  HANDLE copy = CreateFileW(Wide(temp).text, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr);
   if (copy == INVALID_HANDLE_VALUE) return kStoreFailed;
   BOOL flushed = FlushFileBuffers(copy);
@@ -133,9 +162,9 @@ int CopyInto(FileHandle source, const char* source_path, const char* temp) {
 }
 
 int ReplaceWith(const char* temp, const char* target) {
-  return MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+  return MoveFileExW(Wide(temp).text, Wide(target).text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
 }
 
 void RemoveFile(const char* path) {
-  DeleteFileA(path);
+  DeleteFileW(Wide(path).text);
 }

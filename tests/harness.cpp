@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -35,4 +36,13 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 
 std::string Join(const std::string& folder, const std::string& name) {
   return (fs::path(folder) / name).string();
+}
+
+std::vector<std::string> FilesBelow(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    files.push_back(fs::relative(entry.path(), folder).generic_string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }

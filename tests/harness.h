@@ -15,6 +15,8 @@
 extern const char* const kNewline;
 // Whether fopen(folder, "r") succeeds on this platform.
 extern const bool kFolderOpens;
+// The environment variable that names the folder the stand-in's store is in.
+extern const char* const kStoreBaseVariable;
 // The ending of program file names.
 extern const char* const kProgramSuffix;
 
@@ -50,8 +52,15 @@ void SetEnvironment(const std::string& name, const std::string& value, bool unse
 // A new empty folder under the system's temporary folder.
 std::string NewScratchFolder();
 
+// Removes a folder and all below it, whatever the length or the names
+// (Windows device names such as NUL included).
+void RemoveFolder(const std::string& folder);
+
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
+
+// Every file below |folder|, as paths relative to it, in sorted order.
+std::vector<std::string> FilesBelow(const std::string& folder);
 
 // Joins with the platform's separator.
 std::string Join(const std::string& folder, const std::string& name);

@@ -9,6 +9,7 @@
 
 const char* const kNewline = "\n";
 const bool kFolderOpens = true;
+const char* const kStoreBaseVariable = "XDG_DATA_HOME";
 const char* const kProgramSuffix = "";
 
 std::string BuiltProgram(const std::string& relative) {
@@ -50,7 +51,7 @@ Outcome FinishProgram(const Started& started) {
   }
   outcome.out = ReadBytes(started.out_file);
   outcome.err = ReadBytes(started.err_file);
-  std::filesystem::remove_all(std::filesystem::path(started.out_file).parent_path());
+  RemoveFolder(std::filesystem::path(started.out_file).parent_path().string());
   return outcome;
 }
 
@@ -60,4 +61,8 @@ void SetEnvironment(const std::string& name, const std::string& value, bool unse
   } else {
     setenv(name.c_str(), value.c_str(), 1);
   }
+}
+
+void RemoveFolder(const std::string& folder) {
+  std::filesystem::remove_all(folder);
 }

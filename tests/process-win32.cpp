@@ -6,6 +6,7 @@
 
 const char* const kNewline = "\r\n";
 const bool kFolderOpens = false;
+const char* const kStoreBaseVariable = "LOCALAPPDATA";
 const char* const kProgramSuffix = ".exe";
 
 std::string BuiltProgram(const std::string& relative) {
@@ -87,10 +88,42 @@ Outcome FinishProgram(const Started& started) {
   }
   outcome.out = ReadBytes(started.out_file);
   outcome.err = ReadBytes(started.err_file);
-  std::filesystem::remove_all(std::filesystem::path(started.out_file).parent_path());
+  RemoveFolder(std::filesystem::path(started.out_file).parent_path().string());
   return outcome;
 }
 
 void SetEnvironment(const std::string& name, const std::string& value, bool unset) {
   SetEnvironmentVariableA(name.c_str(), unset ? nullptr : value.c_str());
+}
+
+namespace {
+
+// Removes |path| and everything below it; |path| is a \\?\ path.
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring below = path + L"\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(below);
+      } else {
+        SetFileAttributesW(below.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(below.c_str());
+      }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+void RemoveFolder(const std::string& folder) {
+  // The C++ library fails on paths over MAX_PATH and takes names such as
+  // "com1" for devices; the wide API with a \\?\ path does neither.
+  std::wstring full = std::filesystem::absolute(folder).wstring();
+  RemoveTree(L"\\\\?\\" + full);
 }

@@ -28,8 +28,8 @@ void RunTest::SetUp() {
 }
 
 void RunTest::TearDown() {
-  std::filesystem::remove_all(work_);
-  std::filesystem::remove_all(std::filesystem::path(log_).parent_path());
+  RemoveFolder(work_);
+  RemoveFolder(std::filesystem::path(log_).parent_path().string());
 }
 
 Outcome RunTest::Run(const std::string& edition, const std::vector<std::string>& args,

@@ -1,0 +1,225 @@
+// The stand-in install library, called directly and through the real
+// named-user program.
+#include "pkgstage.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using Files = std::vector<std::string>;
+
+class StandInTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = NewScratchFolder();
+    sources_ = NewScratchFolder();
+    SetEnvironment(kStoreBaseVariable, base_);
+  }
+  void TearDown() override {
+    SetEnvironment(kStoreBaseVariable, "", true);
+    RemoveFolder(base_);
+    RemoveFolder(sources_);
+  }
+
+  std::string Source(const std::string& name, const std::string& bytes) {
+    std::string path = Join(sources_, name);
+    WriteBytes(path, bytes);
+    return path;
+  }
+  std::string Staged(const std::string& user, const std::string& name) {
+    return Join(Join(Join(base_, "pkgstage"), user), name);
+  }
+  // What a store holding exactly |name| for Ann looks like.
+  Files StoreWith(const std::string& name) {
+    return {"pkgstage", "pkgstage/Ann", "pkgstage/Ann/.pkgstage.lock", "pkgstage/Ann/" + name};
+  }
+
+  std::string base_;
+  std::string sources_;
+};
+
+TEST_F(StandInTest, StagesOnceThenReportsAlreadyStaged) {
+  std::string path = Source("a.dat", "first");
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+  EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), "first");
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kAlreadyInstalled);
+  EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), "first");
+  EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
+}
+
+TEST_F(StandInTest, ReplacesAFileOfThatNameWithOtherBytes) {
+  std::string path = Source("a.dat", "first");
+  ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+  // Same size, one byte apart: the sizes alone must not decide.
+  for (const std::string& bytes : {std::string("firsT"), std::string("much longer now"),
+                                   std::string("")}) {
+    WriteBytes(path, bytes);
+    EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled) << bytes;
+    EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), bytes);
+  }
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kAlreadyInstalled);
+  EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
+}
+
+TEST_F(StandInTest, UsersAreApart) {
+  std::string path = Source("a.dat", "shared");
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+  EXPECT_EQ(PkgStageInstall("Bob", path.c_str()), kInstalled);
+  EXPECT_EQ(ReadBytes(Staged("Bob", "a.dat")), "shared");
+}
+
+TEST_F(StandInTest, StagesUnderTheLastComponentOnly) {
+  std::filesystem::create_directories(Join(sources_, "sub"));
+  std::string path = Source("a.dat", "up and back");
+  std::string roundabout = Join(Join(Join(sources_, "sub"), ".."), "a.dat");
+  EXPECT_EQ(PkgStageInstall("Ann", roundabout.c_str()), kInstalled);
+  EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
+}
+
+TEST_F(StandInTest, CopiesLargeFilesWhole) {
+  std::string bytes(3 * 1024 * 1024 + 17, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 >> 5);
+  std::string path = Source("big.bin", bytes);
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+  EXPECT_TRUE(ReadBytes(Staged("Ann", "big.bin")) == bytes);
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kAlreadyInstalled);
+}
+
+// Requests refused before anything is written: the store stays as it was.
+struct Refused {
+  const char* what;
+  std::string user;
+  std::string name;  // below the sources folder; "" for the folder itself
+  int status;
+};
+
+class RefusedTest : public StandInTest, public ::testing::WithParamInterface<Refused> {};
+
+TEST_P(RefusedTest, LeavesNothingBehind) {
+  const Refused& r = GetParam();
+  Source("a.dat", "bytes");
+  Source(".pkgstage.lock", "not ours");
+  std::filesystem::create_directories(Join(sources_, "folder"));
+  std::string path = r.name.empty() ? sources_ + "/" : Join(sources_, r.name);
+  EXPECT_EQ(PkgStageInstall(r.user.c_str(), path.c_str()), r.status);
+  EXPECT_EQ(FilesBelow(base_), Files{});
+}
+
+void PrintTo(const Refused& r, std::ostream* os) { *os << r.what; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedTest,
+    ::testing::Values(
+        Refused{"empty user", "", "a.dat", kBadUserName},
+        Refused{"dot user", ".", "a.dat", kBadUserName},
+        Refused{"dot dot user", "..", "a.dat", kBadUserName},
+        Refused{"user climbing with slash", "../x", "a.dat", kBadUserName},
+        Refused{"user climbing with backslash", "..\\x", "a.dat", kBadUserName},
+        Refused{"absolute user", "/tmp", "a.dat", kBadUserName},
+        Refused{"user with a drive", "C:x", "a.dat", kBadUserName},
+        Refused{"user with a tab", "a\tb", "a.dat", kBadUserName},
+        Refused{"user with a line feed", "a\nb", "a.dat", kBadUserName},
+        Refused{"user with delete", "a\x7f", "a.dat", kBadUserName},
+        Refused{"user of 256 bytes", std::string(256, 'u'), "a.dat", kBadUserName},
+        Refused{"path ending in a separator", "Ann", "", kBadFileName},
+        Refused{"path ending in dot", "Ann", "folder/.", kBadFileName},
+        Refused{"path ending in dot dot", "Ann", "folder/..", kBadFileName},
+        Refused{"reserved lock name", "Ann", ".pkgstage.lock", kBadFileName},
+        Refused{"reserved name in other case", "Ann", ".PKGSTAGE.TMP", kBadFileName},
+        Refused{"missing source", "Ann", "missing.dat", kSourceUnreadable},
+        Refused{"source that is a folder", "Ann", "folder", kSourceUnreadable}),
+    [](const ::testing::TestParamInfo<Refused>& info) {
+      std::string name;
+      for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+      return name;
+    });
+
+TEST_F(StandInTest, AcceptsTheLongestUserName) {
+  std::string path = Source("a.dat", "bytes");
+  EXPECT_EQ(PkgStageInstall(std::string(255, 'u').c_str(), path.c_str()), kInstalled);
+}
+
+// Device names on Windows: the user gets a folder, nothing goes to a device.
+TEST_F(StandInTest, UserNamedLikeADeviceGetsAFolder) {
+  std::string path = Source("a.dat", "bytes");
+  for (const char* user : {"NUL", "CON", "com1"}) {
+    EXPECT_EQ(PkgStageInstall(user, path.c_str()), kInstalled) << user;
+    EXPECT_EQ(PkgStageInstall(user, path.c_str()), kAlreadyInstalled) << user;
+  }
+}
+
+TEST_F(StandInTest, StoreThatCannotBeMadeFailsCleanly) {
+  std::string path = Source("a.dat", "bytes");
+  // A file where the user's folder belongs.
+  std::filesystem::create_directories(Join(base_, "pkgstage"));
+  WriteBytes(Join(Join(base_, "pkgstage"), "Ann"), "in the way");
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kStoreFailed);
+  EXPECT_EQ(FilesBelow(base_), (Files{"pkgstage", "pkgstage/Ann"}));
+  EXPECT_EQ(ReadBytes(Join(Join(base_, "pkgstage"), "Ann")), "in the way");
+}
+
+TEST_F(StandInTest, StagedFolderInTheWayFailsCleanly) {
+  std::string path = Source("a.dat", "bytes");
+  std::filesystem::create_directories(Join(Join(Join(base_, "pkgstage"), "Ann"), "a.dat"));
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kStoreFailed);
+  EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
+  EXPECT_EQ(ReadBytes(path), "bytes");
+}
+
+TEST_F(StandInTest, NoStoreBaseFails) {
+  std::string path = Source("a.dat", "bytes");
+  const char* home = std::getenv("HOME");
+  std::string kept = home == nullptr ? "" : home;
+  SetEnvironment(kStoreBaseVariable, "", true);
+  SetEnvironment("HOME", "", true);
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kStoreFailed);
+  SetEnvironment("HOME", kept, home == nullptr);
+}
+
+// Through the real program, with the stand-in beside it.
+std::string Program() { return BuiltProgram(std::string("named-user/loadfile") + kProgramSuffix); }
+
+TEST_F(StandInTest, ProgramInstallsThenReportsAlreadyInstalled) {
+  Source("a.dat", "bytes");
+  Outcome first = RunProgram(Program(), {"a.dat", "Ann"}, sources_);
+  EXPECT_EQ(first.out, std::string("Installed file a.dat for user Ann.") + kNewline);
+  EXPECT_EQ(first.exit_code, 1);
+  Outcome second = RunProgram(Program(), {"a.dat", "Ann"}, sources_);
+  EXPECT_EQ(second.out, std::string("File a.dat already installed for user Ann.") + kNewline);
+  EXPECT_EQ(second.exit_code, 1);
+  Outcome refused = RunProgram(Program(), {"a.dat", "../Ann"}, sources_);
+  EXPECT_EQ(refused.out, std::string("Error: Cannot install file (err=-1).") + kNewline);
+  EXPECT_EQ(refused.exit_code, 0);
+  EXPECT_EQ(first.err + second.err + refused.err, "");
+  EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
+}
+
+TEST_F(StandInTest, ConcurrentInstallsStageOneWholeCopy) {
+  std::string bytes(1024 * 1024, 'x');
+  for (size_t i = 0; i < bytes.size(); i += 4096) bytes[i] = static_cast<char>(i >> 12);
+  Source("a.dat", bytes);
+  std::vector<Started> runs;
+  for (int i = 0; i < 16; ++i) runs.push_back(StartProgram(Program(), {"a.dat", "Ann"}, sources_));
+  int installed = 0;
+  int already = 0;
+  for (const Started& run : runs) {
+    Outcome outcome = FinishProgram(run);
+    EXPECT_EQ(outcome.exit_code, 1);
+    if (outcome.out == std::string("Installed file a.dat for user Ann.") + kNewline) ++installed;
+    if (outcome.out == std::string("File a.dat already installed for user Ann.") + kNewline) ++already;
+  }
+  EXPECT_EQ(installed, 1);
+  EXPECT_EQ(already, 15);
+  EXPECT_TRUE(ReadBytes(Staged("Ann", "a.dat")) == bytes);
+  EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
+}
+
+}  // namespace

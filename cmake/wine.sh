@@ -43,6 +43,7 @@ start)
   # A server left over from an interrupted run would refuse a second one.
   wineserver -k >/dev/null 2>&1 </dev/null || true
   wineserver -w >/dev/null 2>&1 </dev/null || true
+  mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1 </dev/null
   "$WINELOADER" wineboot.exe -i >/dev/null 2>&1 </dev/null
   ;;

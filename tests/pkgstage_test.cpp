@@ -212,7 +212,7 @@ TEST_F(StandInTest, ConcurrentInstallsStageOneWholeCopy) {
   int already = 0;
   for (const Started& run : runs) {
     Outcome outcome = FinishProgram(run);
-    EXPECT_EQ(outcome.exit_code, 1);
+    EXPECT_EQ(outcome.exit_code, 1) << "out: " << outcome.out << "err: " << outcome.err;
     if (outcome.out == std::string("Installed file a.dat for user Ann.") + kNewline) ++installed;
     if (outcome.out == std::string("File a.dat already installed for user Ann.") + kNewline) ++already;
   }

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include <gtest/gtest.h>
+
 #include "harness.h"
 
 const char* const kNewline = "\r\n";
@@ -70,6 +72,8 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
                      folder.c_str(), &startup, &info)) {
     CloseHandle(info.hThread);
     started.process = reinterpret_cast<intptr_t>(info.hProcess);
+  } else {
+    ADD_FAILURE() << "CreateProcess " << program << " failed: " << GetLastError();
   }
   CloseHandle(startup.hStdInput);
   CloseHandle(startup.hStdOutput);

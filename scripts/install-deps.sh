@@ -1,0 +1,32 @@
+#!/bin/sh
+# Installs what the builds and tests need on Debian 12, as root; installs
+# nothing when all of it is there already.
+#   install-deps.sh          everything: the Linux build and both Windows builds
+#   install-deps.sh linux    the Linux build alone
+set -eu
+
+packages="cmake ninja-build g++ googletest binutils"
+if [ "${1:-all}" != linux ]; then
+  # wine32 lets machines that can run 32-bit programs run the x86 tests too.
+  packages="$packages g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386"
+fi
+
+missing=""
+for package in $packages; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing="$missing $package"
+done
+[ -n "$missing" ] || exit 0
+
+echo "Installing:$missing"
+if [ "$(id -u)" != 0 ]; then
+  echo "install-deps.sh: run as root to install them" >&2
+  exit 1
+fi
+case "$missing" in
+*:i386*) dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;;
+esac
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086  # one word a package
+apt-get install -y -qq $missing >/dev/null

@@ -1,0 +1,18 @@
+// The last-user edition: loadfile <file>, for the user who last synchronised
+// a device with the suite.
+#include <stdio.h>
+
+#include "last_user.h"
+#include "loadfile.h"
+
+int main(int argc, char** argv) {
+  if (!CheckCommandLine(argc, argv, 2, "usage: loadfile <file>\n")) return 0;
+  // Room for a name of 19 characters and its NUL.
+  char name[20];
+  DWORD size = sizeof name;
+  if (!GetLastUserName(name, &size)) {
+    fputs("Error: Cannot get username of last Cradlex user.\n", stdout);
+    return 0;
+  }
+  return InstallFile(argv[1], name);
+}

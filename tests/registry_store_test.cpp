@@ -1,0 +1,150 @@
+// The folder store that stands in for the registry where there is none,
+// held to the Windows behaviour of the three operations, and the last-user
+// lookup over it.
+#include <dirent.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "harness.h"
+#include "last_user.h"
+#include "settings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int OpenDescriptors() {
+  int count = 0;
+  DIR* fds = opendir("/proc/self/fd");
+  while (readdir(fds) != nullptr) ++count;
+  closedir(fds);
+  return count;
+}
+
+class RegistryStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = NewScratchFolder();
+    UseSettingsIn(folder_);
+    root_ = fs::path(folder_) / "registry" / "HKEY_CURRENT_USER";
+    fs::create_directories(root_ / "A" / "B");
+    WriteBytes((root_ / "A" / "value").string(), std::string("abc\0", 4));
+    WriteBytes((root_ / "A" / "empty").string(), "");
+  }
+  void TearDown() override {
+    SetEnvironment("XDG_CONFIG_HOME", "", true);
+    RemoveFolder(folder_);
+  }
+  HKEY Open(const char* path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, path, &key), ERROR_SUCCESS) << path;
+    return key;
+  }
+
+  std::string folder_;
+  fs::path root_;
+};
+
+TEST_F(RegistryStoreTest, OpensKeysAlongThePath) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "A\\B", &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  HKEY a = Open("A");
+  EXPECT_EQ(RegOpenKeyA(a, "B", &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyA(a, nullptr, &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(a), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryStoreTest, MissingKeysAndNamesThatWouldLeaveTheStore) {
+  fs::create_directories(fs::path(folder_) / "outside");
+  for (const char* path : {"Missing", "A\\Missing", "A\\value", "A\\..\\A", "..\\..\\outside",
+                           "A/B", "."}) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, path, &key), ERROR_FILE_NOT_FOUND) << path;
+  }
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "A", nullptr), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryStoreTest, NoStoreAtAllIsAMissingKey) {
+  RemoveFolder((fs::path(folder_) / "registry").string());
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "A", &key), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryStoreTest, ReadsCountsInAndOut) {
+  HKEY key = Open("A");
+  BYTE data[8] = {};
+  DWORD type = 0;
+  DWORD size = sizeof data;
+  EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, &type, data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 4), std::string("abc\0", 4));
+  EXPECT_EQ(type, REG_BINARY);
+
+  size = 4;  // exactly enough
+  EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, nullptr, data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 4u);
+
+  size = 3;  // one short: the count tells what is needed
+  EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, nullptr, data, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 4u);
+
+  size = 0;  // no buffer: the size alone
+  EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 4u);
+
+  size = sizeof data;
+  EXPECT_EQ(RegQueryValueExA(key, "empty", nullptr, nullptr, data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryStoreTest, MissingValuesAndBadArguments) {
+  HKEY key = Open("A");
+  BYTE data[8];
+  DWORD size = sizeof data;
+  DWORD reserved = 0;
+  for (const char* name : {"missing", "B", "", "..", "B/../value"}) {
+    size = sizeof data;
+    EXPECT_EQ(RegQueryValueExA(key, name, nullptr, nullptr, data, &size), ERROR_FILE_NOT_FOUND)
+        << name;
+  }
+  EXPECT_EQ(RegQueryValueExA(key, "value", &reserved, nullptr, data, &size),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, nullptr, data, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);  // already closed
+  EXPECT_EQ(RegCloseKey(nullptr), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryStoreTest, RelativeConfigHomeIsIgnored) {
+  SetEnvironment("XDG_CONFIG_HOME", "relative");
+  std::string home = std::getenv("HOME") == nullptr ? "" : std::getenv("HOME");
+  SetEnvironment("HOME", folder_);
+  fs::create_directories(fs::path(folder_) / ".config" / "registry" / "HKEY_CURRENT_USER" / "H");
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "H", &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  SetEnvironment("HOME", home);
+}
+
+// The lookup closes the key on every path, a failed read included.
+TEST_F(RegistryStoreTest, LookupLeavesNoKeyOpen) {
+  int before = OpenDescriptors();
+  for (const std::string& bytes : {std::string("Ann\0", 4), std::string(30, 'x'), std::string()}) {
+    PlantBinary(bytes);
+    char name[20];
+    DWORD size = sizeof name;
+    GetLastUserName(name, &size);
+    EXPECT_EQ(OpenDescriptors(), before) << bytes.size() << " bytes";
+  }
+}
+
+}  // namespace

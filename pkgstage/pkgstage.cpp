@@ -48,9 +48,9 @@ const char* StagedName(const char* path) {
   return nullptr;
 }
 
-// Writes folder + separator + name into |out|; 0 when it does not fit.
-int JoinPath(char* out, const char* folder, const char* name) {
-  int written = snprintf(out, kPathRoom, "%s%c%s", folder, kSeparator, name);
+// Writes head + separator + tail into |joined|; 0 when it does not fit.
+int JoinPath(char* joined, const char* head, const char* tail) {
+  int written = snprintf(joined, kPathRoom, "%s%c%s", head, kSeparator, tail);
   return written > 0 && static_cast<size_t>(written) < kPathRoom;
 }
 
@@ -95,8 +95,7 @@ int CompareWith(FileHandle source, const char* target, int* same) {
 
 // Under the user's lock: leaves the staged file alone when it already holds
 // the source's bytes, or stages a fresh copy over it.
-int StageLocked(FileHandle source, const char* source_path, const char* folder,
-                const char* name) {
+int StageLocked(FileHandle source, const char* source_path, const char* folder, const char* name) {
   char target[kPathRoom];
   char temp[kPathRoom];
   if (!JoinPath(target, folder, name) || !JoinPath(temp, folder, ".pkgstage.tmp")) {
@@ -114,8 +113,7 @@ int StageLocked(FileHandle source, const char* source_path, const char* folder,
 
 }  // namespace
 
-extern "C" PKGSTAGE_EXPORT int PKGSTAGE_CALL PkgStageInstall(const char* user,
-                                                             const char* path) {
+extern "C" PKGSTAGE_EXPORT int PKGSTAGE_CALL PkgStageInstall(const char* user, const char* path) {
   if (user == nullptr || !IsUsableUserName(user)) return kBadUserName;
   const char* name = path == nullptr ? nullptr : StagedName(path);
   if (name == nullptr) return kBadFileName;

@@ -3,10 +3,9 @@
 // Paths arrive as ANSI text and are converted here, as the ANSI API would
 // convert them, for the wide API: only that one accepts \\?\ paths longer
 // than MAX_PATH.
-#include <windows.h>
-
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 #include "pkgstage.h"
 #include "store.h"
@@ -95,8 +94,9 @@ int MakeOwnFolder(const char* path) {
 }
 
 FileHandle OpenForRead(const char* path) {
-  HANDLE file = CreateFileW(Wide(path).text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(Wide(path).text, GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
@@ -153,8 +153,8 @@ int CopyInto(FileHandle source, const char* source_path, const char* temp) {
     return kStoreFailed;
   }
   if (!SetFileAttributesW(Wide(temp).text, FILE_ATTRIBUTE_NORMAL)) return kStoreFailed;
-  HANDLE copy = CreateFileW(Wide(temp).text, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE copy = CreateFileW(Wide(temp).text, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (copy == INVALID_HANDLE_VALUE) return kStoreFailed;
   BOOL flushed = FlushFileBuffers(copy);
   CloseHandle(copy);
@@ -162,7 +162,10 @@ int CopyInto(FileHandle source, const char* source_path, const char* temp) {
 }
 
 int ReplaceWith(const char* temp, const char* target) {
-  return MoveFileExW(Wide(temp).text, Wide(target).text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+  return MoveFileExW(Wide(temp).text, Wide(target).text,
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 1
+             : 0;
 }
 
 void RemoveFile(const char* path) {

@@ -1,6 +1,8 @@
 // The folder store behind registry-posix.h. Each open key is a descriptor
 // of its folder, held in the HKEY itself, so nothing is allocated and
 // closing a key is closing the descriptor.
+#include "registry-posix.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -8,8 +10,6 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "registry-posix.h"
 
 namespace {
 
@@ -21,18 +21,16 @@ HKEY KeyOf(int fd) {
 
 int FolderOf(HKEY key) {
   uintptr_t value = reinterpret_cast<uintptr_t>(key);
-  if (value == 0 || value > 0x7fffffffu) return -1;
+  if (value == 0 || value > 0x7FFFFFFFU) return -1;
   return static_cast<int>(value - 1);
 }
 
 LONG ErrorOf(int error) {
   switch (error) {
     case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
+    case EPERM: return ERROR_ACCESS_DENIED;
     case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     default:
       // Missing, not a folder, a link, a name too long: no such key here.
       return ERROR_FILE_NOT_FOUND;
@@ -113,6 +111,7 @@ LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
   return ERROR_SUCCESS;
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the Windows signature
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD size) {
   if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
@@ -128,7 +127,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
   struct stat info;
   if (fstat(value, &info) != 0 || !S_ISREG(info.st_mode)) {
     status = ERROR_FILE_NOT_FOUND;  // a subkey, or something that is no value
-  } else if (static_cast<uint64_t>(info.st_size) > 0xffffffffu) {
+  } else if (static_cast<uint64_t>(info.st_size) > 0xFFFFFFFFU) {
     status = ERROR_INVALID_DATA;
   } else if (data == nullptr) {
     if (size != nullptr) *size = static_cast<DWORD>(info.st_size);
@@ -150,7 +149,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
       struct stat now;
       DWORD needed = room + 1;
       if (fstat(value, &now) == 0 && static_cast<uint64_t>(now.st_size) > needed &&
-          static_cast<uint64_t>(now.st_size) <= 0xffffffffu) {
+          static_cast<uint64_t>(now.st_size) <= 0xFFFFFFFFU) {
         needed = static_cast<DWORD>(now.st_size);
       }
       *size = needed;

@@ -22,10 +22,10 @@ typedef unsigned char BYTE;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef const char* LPCSTR;
-typedef struct HKEY__* HKEY;
+typedef struct RegistryKey* HKEY;
 typedef HKEY* PHKEY;
 
-#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000001u)))
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000001U)))
 
 const LONG ERROR_SUCCESS = 0;
 const LONG ERROR_FILE_NOT_FOUND = 2;

@@ -11,8 +11,8 @@ int GetLastUserName(char* name, DWORD* size) {
   DWORD room = *size;
   // The value's type is not asked for: any data that fit are taken as the
   // name, as long as they hold its end.
-  LONG read = RegQueryValueExA(key, "LastUserName", nullptr, nullptr,
-                               reinterpret_cast<BYTE*>(name), size);
+  LONG read =
+      RegQueryValueExA(key, "LastUserName", nullptr, nullptr, reinterpret_cast<BYTE*>(name), size);
   // Closed whether or not the read worked, so no failure leaves it open.
   LONG closed = RegCloseKey(key);
   if (read != ERROR_SUCCESS || closed != ERROR_SUCCESS) return 0;

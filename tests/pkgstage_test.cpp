@@ -59,8 +59,8 @@ TEST_F(StandInTest, ReplacesAFileOfThatNameWithOtherBytes) {
   std::string path = Source("a.dat", "first");
   ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
   // Same size, one byte apart: the sizes alone must not decide.
-  for (const std::string& bytes : {std::string("firsT"), std::string("much longer now"),
-                                   std::string("")}) {
+  for (const std::string& bytes :
+       {std::string("firsT"), std::string("much longer now"), std::string("")}) {
     WriteBytes(path, bytes);
     EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled) << bytes;
     EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), bytes);
@@ -113,32 +113,34 @@ TEST_P(RefusedTest, LeavesNothingBehind) {
   EXPECT_EQ(FilesBelow(base_), Files{});
 }
 
-void PrintTo(const Refused& r, std::ostream* os) { *os << r.what; }
+void PrintTo(const Refused& r, std::ostream* os) {
+  *os << r.what;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RefusedTest,
-    ::testing::Values(
-        Refused{"empty user", "", "a.dat", kBadUserName},
-        Refused{"dot user", ".", "a.dat", kBadUserName},
-        Refused{"dot dot user", "..", "a.dat", kBadUserName},
-        Refused{"user climbing with slash", "../x", "a.dat", kBadUserName},
-        Refused{"user climbing with backslash", "..\\x", "a.dat", kBadUserName},
-        Refused{"absolute user", "/tmp", "a.dat", kBadUserName},
-        Refused{"user with a drive", "C:x", "a.dat", kBadUserName},
-        Refused{"user with a tab", "a\tb", "a.dat", kBadUserName},
-        Refused{"user with a line feed", "a\nb", "a.dat", kBadUserName},
-        Refused{"user with delete", "a\x7f", "a.dat", kBadUserName},
-        Refused{"user of 256 bytes", std::string(256, 'u'), "a.dat", kBadUserName},
-        Refused{"path ending in a separator", "Ann", "", kBadFileName},
-        Refused{"path ending in dot", "Ann", "folder/.", kBadFileName},
-        Refused{"path ending in dot dot", "Ann", "folder/..", kBadFileName},
-        Refused{"reserved lock name", "Ann", ".pkgstage.lock", kBadFileName},
-        Refused{"reserved name in other case", "Ann", ".PKGSTAGE.TMP", kBadFileName},
-        Refused{"missing source", "Ann", "missing.dat", kSourceUnreadable},
-        Refused{"source that is a folder", "Ann", "folder", kSourceUnreadable}),
+    ::testing::Values(Refused{"empty user", "", "a.dat", kBadUserName},
+                      Refused{"dot user", ".", "a.dat", kBadUserName},
+                      Refused{"dot dot user", "..", "a.dat", kBadUserName},
+                      Refused{"user climbing with slash", "../x", "a.dat", kBadUserName},
+                      Refused{"user climbing with backslash", "..\\x", "a.dat", kBadUserName},
+                      Refused{"absolute user", "/tmp", "a.dat", kBadUserName},
+                      Refused{"user with a drive", "C:x", "a.dat", kBadUserName},
+                      Refused{"user with a tab", "a\tb", "a.dat", kBadUserName},
+                      Refused{"user with a line feed", "a\nb", "a.dat", kBadUserName},
+                      Refused{"user with delete", "a\x7f", "a.dat", kBadUserName},
+                      Refused{"user of 256 bytes", std::string(256, 'u'), "a.dat", kBadUserName},
+                      Refused{"path ending in a separator", "Ann", "", kBadFileName},
+                      Refused{"path ending in dot", "Ann", "folder/.", kBadFileName},
+                      Refused{"path ending in dot dot", "Ann", "folder/..", kBadFileName},
+                      Refused{"reserved lock name", "Ann", ".pkgstage.lock", kBadFileName},
+                      Refused{"reserved name in other case", "Ann", ".PKGSTAGE.TMP", kBadFileName},
+                      Refused{"missing source", "Ann", "missing.dat", kSourceUnreadable},
+                      Refused{"source that is a folder", "Ann", "folder", kSourceUnreadable}),
     [](const ::testing::TestParamInfo<Refused>& info) {
       std::string name;
-      for (const char* c = info.param.what; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+      for (const char* c = info.param.what; *c; ++c)
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
       return name;
     });
 
@@ -185,7 +187,9 @@ TEST_F(StandInTest, NoStoreBaseFails) {
 }
 
 // Through the real program, with the stand-in beside it.
-std::string Program() { return BuiltProgram(std::string("named-user/loadfile") + kProgramSuffix); }
+std::string Program() {
+  return BuiltProgram(std::string("named-user/loadfile") + kProgramSuffix);
+}
 
 TEST_F(StandInTest, ProgramInstallsThenReportsAlreadyInstalled) {
   Source("a.dat", "bytes");
@@ -214,7 +218,8 @@ TEST_F(StandInTest, ConcurrentInstallsStageOneWholeCopy) {
     Outcome outcome = FinishProgram(run);
     EXPECT_EQ(outcome.exit_code, 1) << "out: " << outcome.out << "err: " << outcome.err;
     if (outcome.out == std::string("Installed file a.dat for user Ann.") + kNewline) ++installed;
-    if (outcome.out == std::string("File a.dat already installed for user Ann.") + kNewline) ++already;
+    if (outcome.out == std::string("File a.dat already installed for user Ann.") + kNewline)
+      ++already;
   }
   EXPECT_EQ(installed, 1);
   EXPECT_EQ(already, 15);

@@ -1,8 +1,7 @@
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "harness.h"
 

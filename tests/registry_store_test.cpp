@@ -2,7 +2,6 @@
 // held to the Windows behaviour of the three operations, and the last-user
 // lookup over it.
 #include <dirent.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -62,8 +61,8 @@ TEST_F(RegistryStoreTest, OpensKeysAlongThePath) {
 
 TEST_F(RegistryStoreTest, MissingKeysAndNamesThatWouldLeaveTheStore) {
   fs::create_directories(fs::path(folder_) / "outside");
-  for (const char* path : {"Missing", "A\\Missing", "A\\value", "A\\..\\A", "..\\..\\outside",
-                           "A/B", "."}) {
+  for (const char* path :
+       {"Missing", "A\\Missing", "A\\value", "A\\..\\A", "..\\..\\outside", "A/B", "."}) {
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, path, &key), ERROR_FILE_NOT_FOUND) << path;
   }

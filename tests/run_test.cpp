@@ -36,8 +36,8 @@ Outcome RunTest::Run(const std::string& edition, const std::vector<std::string>&
                      const std::string& status) {
   SetEnvironment(LOADFILE_DOUBLE_STATUS, status);
   SetEnvironment(LOADFILE_DOUBLE_LOG, log_);
-  Outcome outcome =
-      RunProgram(BuiltProgram("tests/double/" + edition + "/loadfile" + kProgramSuffix), args, work_);
+  Outcome outcome = RunProgram(
+      BuiltProgram("tests/double/" + edition + "/loadfile" + kProgramSuffix), args, work_);
   SetEnvironment(LOADFILE_DOUBLE_STATUS, "", true);
   SetEnvironment(LOADFILE_DOUBLE_LOG, "", true);
   return outcome;

@@ -1,6 +1,5 @@
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "settings.h"
 
@@ -12,10 +11,10 @@ void SetValue(DWORD type, const std::string& bytes) {
   PlantKey();
   HKEY key;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kPreferences, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "LastUserName", 0, type,
-                           reinterpret_cast<const BYTE*>(bytes.data()),
-                           static_cast<DWORD>(bytes.size())),
-            ERROR_SUCCESS);
+  EXPECT_EQ(
+      RegSetValueExA(key, "LastUserName", 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                     static_cast<DWORD>(bytes.size())),
+      ERROR_SUCCESS);
   RegCloseKey(key);
 }
 

@@ -35,7 +35,9 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
-  return (fs::path(folder) / name).string();
+  // Plain text, not fs::path: on Windows that converts narrow names in a way
+  // that does not give bytes above 0x7F back as the ANSI API reads them.
+  return folder + static_cast<char>(fs::path::preferred_separator) + name;
 }
 
 std::vector<std::string> FilesBelow(const std::string& folder) {

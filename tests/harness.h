@@ -6,6 +6,7 @@
 #ifndef LOADFILE_TESTS_HARNESS_H_
 #define LOADFILE_TESTS_HARNESS_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -17,6 +18,9 @@ extern const char* const kNewline;
 extern const bool kFolderOpens;
 // The environment variable that names the folder the stand-in's store is in.
 extern const char* const kStoreBaseVariable;
+// The longest single argument a program can be given: Linux caps each at
+// 128 KiB with its NUL; Windows caps the whole command line at 32767.
+extern const size_t kLongestArgument;
 // The ending of program file names.
 extern const char* const kProgramSuffix;
 

@@ -29,93 +29,45 @@ void PrintTo(const Case& c, std::ostream* os) {
 const std::string kLongUser = "AbcdefghijKlmnopqrstUvwxyz";  // over the last-user edition's 19
 
 const std::vector<Case>& Cases() {
+  // clang-format off
   static const std::vector<Case> cases = {
-      {"no arguments", {}, "0", kUsage, 0},
-      {"file only", {"a.dat"}, "0", kUsage, 0},
-      {"one argument too many", {"a.dat", "Ann", "x"}, "0", kUsage, 0},
-      {"missing file", {"missing.dat", "Ann"}, "0", kNotFound, 0},
-      {"missing folder on the path", {"nowhere/a.dat", "Ann"}, "0", kNotFound, 0},
-      {"empty path", {"", "Ann"}, "0", kNotFound, 0},
-      {"wildcard is not expanded", {"*.dat", "Ann"}, "0", kNotFound, 0},
-      {"installed",
-       {"a.dat", "Ann"},
-       "0",
-       "Installed file a.dat for user Ann.\n",
-       1,
-       "Ann",
-       "a.dat"},
-      {"already installed",
-       {"a.dat", "Ann"},
-       "-512",
-       "File a.dat already installed for user Ann.\n",
-       1,
-       "Ann",
-       "a.dat"},
-      {"failure -1",
-       {"a.dat", "Ann"},
-       "-1",
-       "Error: Cannot install file (err=-1).\n",
-       0,
-       "Ann",
-       "a.dat"},
-      {"positive failure",
-       {"a.dat", "Ann"},
-       "5",
-       "Error: Cannot install file (err=5).\n",
-       0,
-       "Ann",
-       "a.dat"},
-      {"next to already installed",
-       {"a.dat", "Ann"},
-       "-511",
-       "Error: Cannot install file (err=-511).\n",
-       0,
-       "Ann",
-       "a.dat"},
-      {"lowest status",
-       {"a.dat", "Ann"},
-       "-2147483648",
-       "Error: Cannot install file (err=-2147483648).\n",
-       0,
-       "Ann",
-       "a.dat"},
-      {"blanks in the path",
-       {"my file.dat", "Ann"},
-       "0",
-       "Installed file my file.dat for user Ann.\n",
-       1,
-       "Ann",
-       "my file.dat"},
-      {"relative path passed as given",
-       {"sub/../sub/a.dat", "Ann"},
-       "0",
-       "Installed file sub/../sub/a.dat for user Ann.\n",
-       1,
-       "Ann",
-       "sub/../sub/a.dat"},
-      {"empty file",
-       {"empty.dat", "Ann"},
-       "0",
-       "Installed file empty.dat for user Ann.\n",
-       1,
-       "Ann",
-       "empty.dat"},
-      {"empty user", {"a.dat", ""}, "0", "Installed file a.dat for user .\n", 1, "", "a.dat"},
-      {"long user",
-       {"a.dat", kLongUser},
-       "-512",
-       "File a.dat already installed for user " + kLongUser + ".\n",
-       1,
-       kLongUser,
-       "a.dat"},
-      {"format directives are text",
-       {"a.dat", "%s%n%d"},
-       "0",
-       "Installed file a.dat for user %s%n%d.\n",
-       1,
-       "%s%n%d",
-       "a.dat"},
+    {"no arguments", {}, "0", kUsage, 0},
+    {"file only", {"a.dat"}, "0", kUsage, 0},
+    {"one argument too many", {"a.dat", "Ann", "x"}, "0", kUsage, 0},
+    {"missing file", {"missing.dat", "Ann"}, "0", kNotFound, 0},
+    {"missing folder on the path", {"nowhere/a.dat", "Ann"}, "0", kNotFound, 0},
+    {"empty path", {"", "Ann"}, "0", kNotFound, 0},
+    {"wildcard is not expanded", {"*.dat", "Ann"}, "0", kNotFound, 0},
+    {"installed", {"a.dat", "Ann"}, "0",
+     "Installed file a.dat for user Ann.\n", 1, "Ann", "a.dat"},
+    {"already installed", {"a.dat", "Ann"}, "-512",
+     "File a.dat already installed for user Ann.\n", 1, "Ann", "a.dat"},
+    {"failure -1", {"a.dat", "Ann"}, "-1",
+     "Error: Cannot install file (err=-1).\n", 0, "Ann", "a.dat"},
+    {"positive failure", {"a.dat", "Ann"}, "5",
+     "Error: Cannot install file (err=5).\n", 0, "Ann", "a.dat"},
+    {"next to already installed", {"a.dat", "Ann"}, "-511",
+     "Error: Cannot install file (err=-511).\n", 0, "Ann", "a.dat"},
+    {"lowest status", {"a.dat", "Ann"}, "-2147483648",
+     "Error: Cannot install file (err=-2147483648).\n", 0, "Ann", "a.dat"},
+    {"blanks in the path", {"my file.dat", "Ann"}, "0",
+     "Installed file my file.dat for user Ann.\n", 1, "Ann", "my file.dat"},
+    {"relative path passed as given", {"sub/../sub/a.dat", "Ann"}, "0",
+     "Installed file sub/../sub/a.dat for user Ann.\n", 1, "Ann", "sub/../sub/a.dat"},
+    {"empty file", {"empty.dat", "Ann"}, "0",
+     "Installed file empty.dat for user Ann.\n", 1, "Ann", "empty.dat"},
+    {"empty user", {"a.dat", ""}, "0",
+     "Installed file a.dat for user .\n", 1, "", "a.dat"},
+    {"long user", {"a.dat", kLongUser}, "-512",
+     "File a.dat already installed for user " + kLongUser + ".\n", 1, kLongUser, "a.dat"},
+    {"format directives in the user", {"a.dat", "%s%n%d"}, "0",
+     "Installed file a.dat for user %s%n%d.\n", 1, "%s%n%d", "a.dat"},
+    {"format directives in the path", {"%s%n.dat", "Ann"}, "-512",
+     "File %s%n.dat already installed for user Ann.\n", 1, "Ann", "%s%n.dat"},
+    {"bytes above 0x7F", {"caf\xe9.dat", "Zo\xeb\xff"}, "0",
+     "Installed file caf\xe9.dat for user Zo\xeb\xff.\n", 1, "Zo\xeb\xff", "caf\xe9.dat"},
   };
+  // clang-format on
   return cases;
 }
 
@@ -160,6 +112,23 @@ TEST_F(RunTest, FolderFollowsThePlatform) {
     EXPECT_EQ(outcome.exit_code, 0);
     EXPECT_TRUE(Calls().empty());
   }
+}
+
+// The longest single argument the platform passes to a program: a path
+// that long names no file, and a user that long goes through whole.
+TEST_F(RunTest, LongestArguments) {
+  std::string user(kLongestArgument, 'u');
+  Outcome outcome = Run("named-user", {"a.dat", user});
+  EXPECT_EQ(outcome.out, Lines("Installed file a.dat for user " + user + ".\n"));
+  EXPECT_EQ(outcome.exit_code, 1);
+  auto calls = Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_TRUE(calls[0].first == user);
+
+  outcome = Run("named-user", {std::string(kLongestArgument, 'p'), "Ann"});
+  EXPECT_EQ(outcome.out, Lines(kNotFound));
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(Calls().size(), 1u);  // still only the first run's call
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
+#include "process-posix.h"
+
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +14,7 @@
 const char* const kNewline = "\n";
 const bool kFolderOpens = true;
 const char* const kStoreBaseVariable = "XDG_DATA_HOME";
+const size_t kLongestArgument = 128 * 1024 - 1;
 const char* const kProgramSuffix = "";
 
 std::string BuiltProgram(const std::string& relative) {
@@ -17,8 +22,8 @@ std::string BuiltProgram(const std::string& relative) {
   return (self.parent_path().parent_path() / relative).string();
 }
 
-Started StartProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& folder) {
+Started StartProgramWith(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& folder, const ChildSetup& setup) {
   Started started;
   std::string scratch = NewScratchFolder();
   started.out_file = Join(scratch, "stdout");
@@ -30,17 +35,36 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
   pid_t pid = fork();
   if (pid == 0) {
     int in = open("/dev/null", O_RDONLY);
-    int out = open(started.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = setup.out == ChildSetup::kFull
+                  ? open("/dev/full", O_WRONLY)
+                  : open(started.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(started.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
         chdir(folder.c_str()) != 0) {
       _exit(127);
+    }
+    close(in);
+    close(out);
+    close(err);
+    if (setup.out == ChildSetup::kClosed) close(1);
+    if (setup.max_file_size >= 0) {
+      // As a shell's ulimit -f would: writes past the limit fail with EFBIG
+      // rather than kill the program, since SIGXFSZ is ignored.
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit = {static_cast<rlim_t>(setup.max_file_size),
+                             static_cast<rlim_t>(setup.max_file_size)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
   started.process = pid;
   return started;
+}
+
+Started StartProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& folder) {
+  return StartProgramWith(program, args, folder, ChildSetup());
 }
 
 Outcome FinishProgram(const Started& started) {

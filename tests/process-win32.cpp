@@ -8,6 +8,7 @@
 const char* const kNewline = "\r\n";
 const bool kFolderOpens = false;
 const char* const kStoreBaseVariable = "LOCALAPPDATA";
+const size_t kLongestArgument = 30000;
 const char* const kProgramSuffix = ".exe";
 
 std::string BuiltProgram(const std::string& relative) {

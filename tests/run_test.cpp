@@ -22,6 +22,8 @@ void RunTest::SetUp() {
   WriteBytes(Join(work_, "a.dat"), "abc");
   WriteBytes(Join(work_, "empty.dat"), "");
   WriteBytes(Join(work_, "my file.dat"), "blanks");
+  WriteBytes(Join(work_, "%s%n.dat"), "directives");
+  WriteBytes(Join(work_, "caf\xe9.dat"), "high bytes");
   std::filesystem::create_directories(Join(work_, "sub"));
   std::filesystem::create_directories(Join(work_, "folder"));
   WriteBytes(Join(Join(work_, "sub"), "a.dat"), "nested");

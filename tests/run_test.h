@@ -17,7 +17,7 @@ std::string Lines(const std::string& text);
 class RunTest : public ::testing::Test {
  protected:
   // Lays out the work folder: a.dat, empty.dat (0 bytes), "my file.dat",
-  // sub/a.dat and the folder "folder".
+  // "%s%n.dat", "caf\xe9.dat", sub/a.dat and the folder "folder".
   void SetUp() override;
   void TearDown() override;
 

@@ -1,0 +1,19 @@
+// Ways to start a program that only POSIX offers the tests: a limit on the
+// size of the files it writes, and standard output closed or full.
+#ifndef LOADFILE_TESTS_PROCESS_POSIX_H_
+#define LOADFILE_TESTS_PROCESS_POSIX_H_
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+struct ChildSetup {
+  long max_file_size = -1;  // bytes; -1 for no limit
+  enum { kFile, kClosed, kFull } out = kFile;
+};
+
+Started StartProgramWith(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& folder, const ChildSetup& setup);
+
+#endif  // LOADFILE_TESTS_PROCESS_POSIX_H_

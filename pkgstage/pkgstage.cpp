@@ -54,6 +54,18 @@ int JoinPath(char* joined, const char* head, const char* tail) {
   return written > 0 && static_cast<size_t>(written) < kPathRoom;
 }
 
+// Reads exactly |count| bytes into |buffer|; 0 when the file ends or fails
+// first.
+int ReadExactly(FileHandle file, char* buffer, long count) {
+  long have = 0;
+  while (have < count) {
+    long more = ReadSome(file, buffer + have, static_cast<size_t>(count - have));
+    if (more <= 0) return 0;
+    have += more;
+  }
+  return 1;
+}
+
 // Sets |same| to 1 when the file at |target| holds exactly the bytes of
 // |source|. A missing or unreadable target is simply not the same. Returns
 // kInstalled, or kSourceUnreadable when the source fails mid-way.
@@ -74,16 +86,14 @@ int CompareWith(FileHandle source, const char* target, int* same) {
         status = kSourceUnreadable;
         break;
       }
-      // Read the staged file in step; a short read there is a difference.
-      long have = 0;
-      while (have < got) {
-        long more = ReadSome(staged, theirs + have, static_cast<size_t>(got - have));
-        if (more <= 0) break;
-        have += more;
-      }
-      if (have != got || memcmp(ours, theirs, static_cast<size_t>(got)) != 0) break;
       if (got == 0) {
-        *same = 1;
+        // Both must end here: the source may have changed since its size
+        // was taken.
+        *same = ReadSome(staged, theirs, 1) == 0 ? 1 : 0;
+        break;
+      }
+      if (!ReadExactly(staged, theirs, got) ||
+          memcmp(ours, theirs, static_cast<size_t>(got)) != 0) {
         break;
       }
     }

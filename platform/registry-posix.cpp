@@ -111,9 +111,11 @@ LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
   return ERROR_SUCCESS;
 }
 
-// NOLINTNEXTLINE(readability-non-const-parameter): the Windows signature
-LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                      LPDWORD size) {
+// |reserved| is not const, as in the Windows signature.
+LONG RegQueryValueExA(HKEY key, LPCSTR name,
+                      // cppcheck-suppress constParameter
+                      LPDWORD reserved,  // NOLINT(readability-non-const-parameter)
+                      LPDWORD type, LPBYTE data, LPDWORD size) {
   if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
   if (name == nullptr || !IsStoreName(name, strlen(name))) return ERROR_FILE_NOT_FOUND;
   int folder = OpenKeyFolder(key);

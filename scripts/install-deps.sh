@@ -1,13 +1,15 @@
 #!/bin/sh
 # Installs what the builds and tests need on Debian 12, as root; installs
 # nothing when all of it is there already.
-#   install-deps.sh          everything: the Linux build and both Windows builds
+#   install-deps.sh          everything: all presets and the static checks
 #   install-deps.sh linux    the Linux build alone
 set -eu
 
-packages="cmake ninja-build g++ googletest binutils"
+packages="cmake ninja-build g++ googletest binutils git"
 if [ "${1:-all}" != linux ]; then
+  # Sanitizers and libFuzzer (clang), static analysis, the Windows builds.
   # wine32 lets machines that can run 32-bit programs run the x86 tests too.
+  packages="$packages clang libclang-rt-14-dev clang-format clang-tidy cppcheck"
   packages="$packages g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386"
 fi
 

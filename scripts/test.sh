@@ -1,11 +1,21 @@
-#!/bin/sh
-# Runs every test: installs what is missing, then builds and tests the Linux,
-# Windows x64 and Windows x86 presets in turn. Stops at the first failure.
-set -eu
+#!/bin/bash
+# Runs every test: installs what is missing, then configures, builds and
+# tests each preset in turn (Linux; Linux with sanitizers; Linux with clang,
+# sanitizers and the fuzz targets; Windows x64 and x86 under Wine), then the
+# static checks, and ends with the count of all tests. Stops at the first
+# failure.
+set -euo pipefail
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
-for preset in linux windows-x64 windows-x86; do
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+for preset in linux linux-asan linux-fuzz windows-x64 windows-x86; do
   echo "== $preset"
-  cmake --workflow --preset "$preset"
+  cmake --workflow --preset "$preset" | tee -a "$log"
 done
-echo "== all presets passed"
+sh scripts/lint.sh
+# ctest closes each preset with "N% tests passed, F tests failed out of T"
+# and lists the skipped ones as "(Skipped)".
+awk '/tests passed, [0-9]+ tests failed out of/ { failed += $4; total += $9 }
+     /\(Skipped\)$/ && !/\*\*\*Skipped/ { skipped++ }
+     END { printf "total: %d passed, %d failed, %d skipped\n", total - failed - skipped, failed, skipped }' "$log"

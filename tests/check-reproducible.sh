@@ -1,0 +1,35 @@
+#!/bin/sh
+# Builds the programs and the stand-in a second time, from a copy of the
+# sources in another folder into another build folder, and checks that they
+# come out byte for byte the same as the build under test:
+#   check-reproducible.sh SOURCE BUILD BUILD_TYPE [TOOLCHAIN]
+# TOOLCHAIN is the toolchain file's path relative to SOURCE, if any.
+set -eu
+source=$1
+build=$2
+build_type=$3
+toolchain=${4:-}
+
+other=$(mktemp -d /tmp/loadfile-reproduce-XXXXXX)
+trap 'rm -rf "$other"' EXIT
+mkdir "$other/source"
+tar -C "$source" --exclude=./build --exclude=./.git -cf - . | tar -C "$other/source" -xf -
+
+set -- -S "$other/source" -B "$other/build" -G Ninja -DCMAKE_BUILD_TYPE="$build_type"
+[ -z "$toolchain" ] || set -- "$@" --toolchain "$other/source/$toolchain"
+cmake "$@" >"$other/configure.log" 2>&1 || { cat "$other/configure.log"; exit 1; }
+cmake --build "$other/build" --target loadfile_named loadfile_last pkgstage >"$other/build.log" 2>&1 ||
+  { cat "$other/build.log"; exit 1; }
+
+failures=0
+for file in named-user/loadfile named-user/loadfile.exe last-user/loadfile last-user/loadfile.exe \
+  pkgstage/libpkgstage.so pkgstage/PKGSTAGE.dll; do
+  [ -f "$build/$file" ] || continue
+  if cmp -s "$build/$file" "$other/build/$file"; then
+    echo "same: $file"
+  else
+    echo "FAIL: $file differs between $build and $other/build"
+    failures=$((failures + 1))
+  fi
+done
+[ "$failures" = 0 ]

@@ -53,12 +53,17 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 
 std::set<std::string> before;
 
+void RemoveRoot() {
+  nftw(root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char folder[] = "/tmp/loadfile-fuzz-pkgstage-XXXXXX";
   if (mkdtemp(folder) == nullptr) abort();
   root = folder;
+  atexit(RemoveRoot);
   store = root + "/data/pkgstage";
   setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
   // Sources to name, one folder down so that "../" reaches the root.

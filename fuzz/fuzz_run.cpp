@@ -6,6 +6,7 @@
 // installed and already-installed lines, and the install library is called
 // at most once, only after the probe passed, with (user, path) unchanged.
 #include <fcntl.h>
+#include <ftw.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -86,11 +87,27 @@ LONG RegCloseKey(HKEY) {
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+std::string work;  // the folder the target works in, removed at exit
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  return remove(path);
+}
+
+void RemoveWork() {
+  nftw(work.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Standard output goes to memory the target reads back; the work folder
   // holds a file, an empty file and a folder for the arguments to name.
   char folder[] = "/tmp/loadfile-fuzz-run-XXXXXX";
   if (mkdtemp(folder) == nullptr || chdir(folder) != 0) abort();
+  work = folder;
+  atexit(RemoveWork);
   FILE* file = fopen("a.dat", "w");
   fputs("bytes", file);
   fclose(file);

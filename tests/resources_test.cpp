@@ -1,8 +1,7 @@
 // The version information and manifest of both editions' loadfile.exe, read
 // back through the Windows API as Explorer and the loader would.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>

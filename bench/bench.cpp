@@ -32,8 +32,7 @@ struct Sample {
 
 // Runs |argv| with |env| and its output discarded; returns its time and peak
 // resident memory, and its exit status in |status|.
-Sample Run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-           int* status) {
+Sample Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int* status) {
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -121,23 +120,31 @@ int main(int argc, char** argv) {
   int runs = argc > 3 ? atoi(argv[3]) : 1000;
   int big_runs = argc > 4 ? atoi(argv[4]) : 5;
   fs::remove_all(work);
-  fs::create_directories(work / "config");
-  fs::create_directories(work / "empty-config");
-  fs::path preferences = work / "config/registry/HKEY_CURRENT_USER/Software/Corvallex/" /
-                         "Tandril Desktop/Preferences";
-  fs::create_directories(preferences);
+  fs::create_directories(work);
   WriteFile(work / "a.dat", "abc");
+  // Each last-user case reads settings of its own, written once here: a
+  // value rewritten just before a run makes the file system flush it while
+  // the run is timed.
+  auto settings = [&](const std::string& folder, const std::string& name) {
+    fs::path preferences = work / folder / "registry/HKEY_CURRENT_USER/Software/Corvallex/" /
+                           "Tandril Desktop/Preferences";
+    fs::create_directories(preferences);
+    if (!name.empty()) WriteFile(preferences / "LastUserName", name + '\0');
+    return preferences;
+  };
+  settings("config-ann", "Ann");
+  settings("config-bad", "..");
+  settings("config-none", "");
+  fs::path changing = settings("config-new", "l0");
   fs::current_path(work);
 
   std::string named = (build / "named-user/loadfile").string();
   std::string last = (build / "last-user/loadfile").string();
-  std::vector<std::string> env = {"XDG_DATA_HOME=" + (work / "data").string(),
-                                  "XDG_CONFIG_HOME=" + (work / "config").string()};
-  std::vector<std::string> no_user = {env[0],
-                                      "XDG_CONFIG_HOME=" + (work / "empty-config").string()};
-  auto set_last_user = [&](const std::string& name) {
-    WriteFile(preferences / "LastUserName", name + '\0');
+  std::string data = "XDG_DATA_HOME=" + (work / "data").string();
+  auto config = [&](const std::string& folder) {
+    return std::vector<std::string>{data, "XDG_CONFIG_HOME=" + (work / folder).string()};
   };
+  std::vector<std::string> env = config("config-ann");
   // "Ann" has a.dat already; "installed" cases use a new user every run.
   int status = 0;
   Run({named, "a.dat", "Ann"}, env, &status);
@@ -151,13 +158,15 @@ int main(int argc, char** argv) {
       {"named-user: installed (copies)", {named, "a.dat", ""}, env, 1, nullptr, {}},
       {"last-user: usage", {last}, env, 0, nullptr, {}},
       {"last-user: not found", {last, "missing.dat"}, env, 0, nullptr, {}},
-      {"last-user: no last user", {last, "a.dat"}, no_user, 0, nullptr, {}},
-      {"last-user: already installed", {last, "a.dat"}, env, 1,
-       [&](int) { set_last_user("Ann"); }, {}},
-      {"last-user: error (bad user)", {last, "a.dat"}, env, 0,
-       [&](int) { set_last_user(".."); }, {}},
-      {"last-user: installed (copies)", {last, "a.dat"}, env, 1,
-       [&](int i) { set_last_user("l" + std::to_string(i)); }, {}},
+      {"last-user: no last user", {last, "a.dat"}, config("config-none"), 0, nullptr, {}},
+      {"last-user: already installed", {last, "a.dat"}, env, 1, nullptr, {}},
+      {"last-user: error (bad user)", {last, "a.dat"}, config("config-bad"), 0, nullptr, {}},
+      {"last-user: installed (copies)",
+       {last, "a.dat"},
+       config("config-new"),
+       1,
+       [&](int i) { WriteFile(changing / "LastUserName", "l" + std::to_string(i) + '\0'); },
+       {}},
   };
   Case& named_installed = cases[5];
   named_installed.before = [&](int i) { named_installed.argv[2] = "n" + std::to_string(i); };
@@ -184,12 +193,24 @@ int main(int argc, char** argv) {
     fs::path staged = work / "data/pkgstage/Bob" / source.filename();
     fs::path copy = work / "copy";
     std::vector<Case> copies = {
-        {"cp", {"/bin/cp", source.string(), copy.string()}, env, 0,
-         [&](int) { fs::remove(copy); }, {}},
-        {"cp, then sync of the copy", {"/bin/sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"",
-         source.string(), copy.string()}, env, 0, [&](int) { fs::remove(copy); }, {}},
-        {"loadfile with the stand-in", {named, source.string(), "Bob"}, env, 1,
-         [&](int) { fs::remove(staged); }, {}},
+        {"cp",
+         {"/bin/cp", source.string(), copy.string()},
+         env,
+         0,
+         [&](int) { fs::remove(copy); },
+         {}},
+        {"cp, then sync of the copy",
+         {"/bin/sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"", source.string(), copy.string()},
+         env,
+         0,
+         [&](int) { fs::remove(copy); },
+         {}},
+        {"loadfile with the stand-in",
+         {named, source.string(), "Bob"},
+         env,
+         1,
+         [&](int) { fs::remove(staged); },
+         {}},
     };
     Measure(copies, size.runs);
     double cp = Median(copies[0].samples);

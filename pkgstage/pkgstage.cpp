@@ -48,6 +48,33 @@ const char* StagedName(const char* path) {
   return nullptr;
 }
 
+// Creates |path| and any missing parents. Returns 1 when it is a folder
+// afterwards.
+int MakeFolders(const char* path) {
+  char partial[kPathRoom];
+  size_t length = strlen(path);
+  if (length == 0 || length >= sizeof partial) return 0;
+  memcpy(partial, path, length + 1);
+  // Each parent in turn. One that exists already, or a prefix that names no
+  // folder ("C:", "\\?"), is no failure: only the end counts.
+  for (size_t i = 1; i < length; ++i) {
+    if (!IsSeparator(partial[i])) continue;
+    char kept = partial[i];
+    partial[i] = '\0';
+    CreateFolder(partial);
+    partial[i] = kept;
+  }
+  CreateFolder(path);
+  return IsFolder(path, 1);
+}
+
+// Creates the user's folder if missing. Returns 1 when it is a real folder,
+// not a link that could lead out of the store.
+int MakeOwnFolder(const char* path) {
+  CreateFolder(path);
+  return IsFolder(path, 0);
+}
+
 // Writes head + separator + tail into |joined|; 0 when it does not fit.
 int JoinPath(char* joined, const char* head, const char* tail) {
   int written = snprintf(joined, kPathRoom, "%s%c%s", head, kSeparator, tail);

@@ -31,28 +31,14 @@ int StoreFolder(char* out, size_t room) {
   return written > 0 && static_cast<size_t>(written) < room;
 }
 
-int MakeFolders(const char* path) {
-  char partial[kPathRoom];
-  size_t length = strlen(path);
-  if (length == 0 || length >= sizeof partial) return 0;
-  memcpy(partial, path, length + 1);
-  // Each parent in turn; one that exists already is no failure, the final
-  // check is what counts.
-  for (size_t i = 1; i < length; ++i) {
-    if (partial[i] != '/') continue;
-    partial[i] = '\0';
-    mkdir(partial, 0755);
-    partial[i] = '/';
-  }
-  mkdir(partial, 0755);
-  struct stat info;
-  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+void CreateFolder(const char* path) {
+  mkdir(path, 0755);
 }
 
-int MakeOwnFolder(const char* path) {
-  mkdir(path, 0755);
+int IsFolder(const char* path, int allow_redirect) {
   struct stat info;
-  return lstat(path, &info) == 0 && S_ISDIR(info.st_mode);
+  int found = allow_redirect ? stat(path, &info) : lstat(path, &info);
+  return found == 0 && S_ISDIR(info.st_mode);
 }
 
 FileHandle OpenForRead(const char* path) {

@@ -38,13 +38,6 @@ WidePath Wide(const char* path) {
   return wide;
 }
 
-int IsFolder(const char* path, int allow_redirect) {
-  DWORD attributes = GetFileAttributesW(Wide(path).text);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-  return allow_redirect || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 }  // namespace
 
 int StoreFolder(char* out, size_t room) {
@@ -71,26 +64,15 @@ int StoreFolder(char* out, size_t room) {
   return written > 0 && static_cast<size_t>(written) < room;
 }
 
-int MakeFolders(const char* path) {
-  char partial[kPathRoom];
-  size_t length = strlen(path);
-  if (length == 0 || length >= sizeof partial) return 0;
-  memcpy(partial, path, length + 1);
-  // Prefixes such as "C:" or "\\server" fail harmlessly; only the end counts.
-  for (size_t i = 1; i < length; ++i) {
-    if (partial[i] != '\\' && partial[i] != '/') continue;
-    char kept = partial[i];
-    partial[i] = '\0';
-    CreateDirectoryW(Wide(partial).text, nullptr);
-    partial[i] = kept;
-  }
-  CreateDirectoryW(Wide(partial).text, nullptr);
-  return IsFolder(path, 1);
+void CreateFolder(const char* path) {
+  CreateDirectoryW(Wide(path).text, nullptr);
 }
 
-int MakeOwnFolder(const char* path) {
-  CreateDirectoryW(Wide(path).text, nullptr);
-  return IsFolder(path, 0);
+int IsFolder(const char* path, int allow_redirect) {
+  DWORD attributes = GetFileAttributesW(Wide(path).text);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+  return allow_redirect || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 FileHandle OpenForRead(const char* path) {

@@ -27,13 +27,13 @@ int IsSeparator(char c);
 // Returns 0 when the environment names no usable base or it does not fit.
 int StoreFolder(char* out, size_t room);
 
-// Creates |path| and any missing parents. Returns 1 when it is a folder
-// afterwards, 0 otherwise.
-int MakeFolders(const char* path);
+// Tries to create the folder |path|; whether it did, or it was there
+// already, is for IsFolder to tell.
+void CreateFolder(const char* path);
 
-// Creates |path| if missing. Returns 1 when it is a real folder afterwards,
-// not a link or other redirection that could lead out of the store.
-int MakeOwnFolder(const char* path);
+// Returns 1 when |path| is a folder. With |allow_redirect| 0, a link or other
+// redirection to a folder, which could lead out of the store, is not one.
+int IsFolder(const char* path, int allow_redirect);
 
 // Opens a regular file for reading. Returns kNoFile when it cannot be
 // opened or is not a regular file (a folder, a device, a pipe).

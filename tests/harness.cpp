@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -47,4 +48,12 @@ std::vector<std::string> FilesBelow(const std::string& folder) {
   }
   std::sort(files.begin(), files.end());
   return files;
+}
+
+std::string TestName(const char* what) {
+  std::string name;
+  for (const char* c = what; *c != '\0'; ++c) {
+    name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  }
+  return name;
 }

@@ -66,6 +66,9 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 // Every file below |folder|, as paths relative to it, in sorted order.
 std::vector<std::string> FilesBelow(const std::string& folder);
 
+// A test name made of |what|: letters and digits kept, anything else '_'.
+std::string TestName(const char* what);
+
 // Joins with the platform's separator.
 std::string Join(const std::string& folder, const std::string& name);
 

@@ -1,7 +1,6 @@
 // The last-user edition end to end: the real program reading the suite's
 // settings (the registry under Wine, the folder store on Linux), the
 // scripted double as the install library.
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -12,7 +11,6 @@ namespace {
 
 const char kUsage[] = "usage: loadfile <file>\n";
 const char kNoUser[] = "Error: Cannot get username of last Cradlex user.\n";
-const char kNotCalled[] = "\x01";
 
 enum class Stored { kNoKey, kNoValue, kName, kBinary };
 
@@ -88,27 +86,12 @@ TEST_P(LastUserTest, PrintsOneLineAndExits) {
     case Stored::kName: PlantName(c.data); break;
     case Stored::kBinary: PlantBinary(c.data); break;
   }
-  Outcome outcome = Run("last-user", c.args, c.status);
-  EXPECT_EQ(outcome.out, Lines(c.out));
-  EXPECT_EQ(outcome.exit_code, c.exit_code);
-  EXPECT_EQ(outcome.err, "");
-  auto calls = Calls();
-  if (c.user == kNotCalled) {
-    EXPECT_TRUE(calls.empty());
-  } else {
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].first, c.user);
-    EXPECT_EQ(calls[0].second, "a.dat");
-  }
+  ExpectOutcome(Run("last-user", c.args, c.status), c.out, c.exit_code, c.user, "a.dat");
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, LastUserTest, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
-                           std::string name;
-                           for (const char* c = info.param.what; *c; ++c) {
-                             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                           }
-                           return name;
+                           return TestName(info.param.what);
                          });
 
 }  // namespace

@@ -1,5 +1,4 @@
 // The named-user edition end to end: the real program, the scripted double.
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -9,7 +8,6 @@ namespace {
 
 const char kUsage[] = "usage: loadfile <file> <user> \n";
 const char kNotFound[] = "Error: File not found.\n";
-const char kNotCalled[] = "\x01";  // marks a case in which the library must not be called
 
 struct Case {
   const char* what;
@@ -75,27 +73,12 @@ class NamedUserTest : public RunTest, public ::testing::WithParamInterface<Case>
 
 TEST_P(NamedUserTest, PrintsOneLineAndExits) {
   const Case& c = GetParam();
-  Outcome outcome = Run("named-user", c.args, c.status);
-  EXPECT_EQ(outcome.out, Lines(c.out));
-  EXPECT_EQ(outcome.exit_code, c.exit_code);
-  EXPECT_EQ(outcome.err, "");
-  auto calls = Calls();
-  if (c.user == kNotCalled) {
-    EXPECT_TRUE(calls.empty());
-  } else {
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].first, c.user);
-    EXPECT_EQ(calls[0].second, c.path);
-  }
+  ExpectOutcome(Run("named-user", c.args, c.status), c.out, c.exit_code, c.user, c.path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, NamedUserTest, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
-                           std::string name;
-                           for (const char* c = info.param.what; *c; ++c) {
-                             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                           }
-                           return name;
+                           return TestName(info.param.what);
                          });
 
 // A folder cannot be opened for reading on Windows; elsewhere it can, and the

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -137,12 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Refused{"reserved name in other case", "Ann", ".PKGSTAGE.TMP", kBadFileName},
                       Refused{"missing source", "Ann", "missing.dat", kSourceUnreadable},
                       Refused{"source that is a folder", "Ann", "folder", kSourceUnreadable}),
-    [](const ::testing::TestParamInfo<Refused>& info) {
-      std::string name;
-      for (const char* c = info.param.what; *c; ++c)
-        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-      return name;
-    });
+    [](const ::testing::TestParamInfo<Refused>& info) { return TestName(info.param.what); });
 
 TEST_F(StandInTest, AcceptsTheLongestUserName) {
   std::string path = Source("a.dat", "bytes");

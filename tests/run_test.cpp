@@ -4,6 +4,8 @@
 
 #include "install_double.h"
 
+const char* const kNotCalled = "\x01";
+
 std::string Lines(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -57,4 +59,19 @@ std::vector<std::pair<std::string, std::string>> RunTest::Calls() const {
   EXPECT_EQ(start, bytes.size()) << "log ends mid-record";
   EXPECT_EQ(fields.size() % 2, 0u) << "log has a user without a path";
   return calls;
+}
+
+void RunTest::ExpectOutcome(const Outcome& outcome, const std::string& out, int exit_code,
+                            const std::string& user, const std::string& path) const {
+  EXPECT_EQ(outcome.out, Lines(out));
+  EXPECT_EQ(outcome.exit_code, exit_code);
+  EXPECT_EQ(outcome.err, "");
+  auto calls = Calls();
+  if (user == kNotCalled) {
+    EXPECT_TRUE(calls.empty());
+  } else {
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].first, user);
+    EXPECT_EQ(calls[0].second, path);
+  }
 }

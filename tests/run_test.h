@@ -11,6 +11,9 @@
 
 #include "harness.h"
 
+// Marks an expected call as none: the library must not be called.
+extern const char* const kNotCalled;
+
 // Turns "\n" in an expected line into what the program really writes.
 std::string Lines(const std::string& text);
 
@@ -28,6 +31,12 @@ class RunTest : public ::testing::Test {
 
   // The calls the double received, as (user, path).
   std::vector<std::pair<std::string, std::string>> Calls() const;
+
+  // Expects exactly |out| (with "\n" line ends) on standard output, nothing
+  // on standard error, |exit_code|, and one call of the library with
+  // (|user|, |path|), or none when |user| is kNotCalled.
+  void ExpectOutcome(const Outcome& outcome, const std::string& out, int exit_code,
+                     const std::string& user, const std::string& path) const;
 
   std::string work_;
   std::string log_;

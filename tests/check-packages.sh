@@ -3,10 +3,12 @@
 # that each holds exactly what it should; the Linux one is also unpacked and
 # its programs run from where they were unpacked, with the stand-in beside
 # them.
-#   check-packages.sh BUILD VERSION
+#   check-packages.sh BUILD VERSION PLATFORM
+# where PLATFORM is the packages' platform name: windows-x64, linux-x86_64...
 set -eu
 build=$1
 version=$2
+platform=$3
 scratch=$(mktemp -d /tmp/loadfile-packages-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
@@ -37,20 +39,17 @@ expect() {
   exit 1
 }
 
-if [ -f "$build/named-user/loadfile.exe" ]; then
-  if grep -q 'CMAKE_SIZEOF_VOID_P:INTERNAL=4' "$build/CMakeCache.txt"; then
-    platform=windows-x86
-  else
-    platform=windows-x64
-  fi
+case "$platform" in
+windows-*)
   expect "loadfile-$version-$platform.zip" \
     "LICENSE README.md last-user/loadfile.exe named-user/loadfile.exe "
   expect "loadfile-$version-$platform-standin.zip" \
     "last-user/PKGSTAGE.dll named-user/PKGSTAGE.dll "
   count=$(ls "$scratch/out" | grep -c '\.zip$')
   [ "$count" = 2 ] || fail "$count packages made, not 2"
-else
-  name=loadfile-$version-linux-$(uname -m)
+  ;;
+*)
+  name=loadfile-$version-$platform
   expect "$name.tar.gz" "$name/LICENSE $name/README.md $name/last-user/libpkgstage.so $name/last-user/loadfile $name/named-user/libpkgstage.so $name/named-user/loadfile "
   mkdir "$scratch/unpacked" "$scratch/data"
   (cd "$scratch/unpacked" && cmake -E tar xf "$scratch/out/$name.tar.gz")
@@ -61,5 +60,6 @@ else
   [ "$out" = "usage: loadfile <file>" ] || fail "last-user/loadfile from the package printed: $out"
   cmp -s "$scratch/data/pkgstage/Ann/LICENSE" "$scratch/unpacked/$name/LICENSE" ||
     fail "the packaged stand-in did not stage the file"
-fi
+  ;;
+esac
 [ "$failures" = 0 ]

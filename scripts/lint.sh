@@ -1,9 +1,9 @@
 #!/bin/sh
 # Static checks of the project's own sources; fails on any finding.
 #   clang-format   every C++ file is formatted as .clang-format says
-#   clang-tidy     the tool, the stand-in and the registry store, as .clang-tidy
-#                  says, from the compile commands of the linux and
-#                  windows-x64 builds (run their workflows first)
+#   clang-tidy     the tool, its platform side, the stand-in and the registry
+#                  store, as .clang-tidy says, from the compile commands of
+#                  the linux and windows builds (run their workflows first)
 #   cppcheck       the same sources, both platforms' sides
 set -eu
 cd "$(dirname "$0")/.."
@@ -13,17 +13,19 @@ echo "== clang-format"
 clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h')
 
 echo "== clang-tidy"
-clang-tidy --quiet -p build/linux src/*.cpp platform/registry-posix.cpp \
+clang-tidy --quiet -p build/linux src/*.cpp platform/*-posix.cpp \
   pkgstage/pkgstage.cpp pkgstage/store-posix.cpp
-clang-tidy --quiet -p build/windows-x64 src/*.cpp pkgstage/pkgstage.cpp pkgstage/store-win32.cpp
+clang-tidy --quiet -p build/windows-x64 src/*.cpp platform/*-win32.cpp \
+  pkgstage/pkgstage.cpp pkgstage/store-win32.cpp
+clang-tidy --quiet -p build/windows-x86 platform/install-x86.cpp
 
 echo "== cppcheck"
 for platform in posix win32; do
   if [ "$platform" = posix ]; then
-    extra="platform/registry-posix.cpp pkgstage/store-posix.cpp"
+    extra="platform/*-posix.cpp pkgstage/store-posix.cpp"
     define=-D__linux__
   else
-    extra=pkgstage/store-win32.cpp
+    extra="platform/*-win32.cpp platform/install-x86.cpp pkgstage/store-win32.cpp"
     define=-D_WIN32
   fi
   # shellcheck disable=SC2086

@@ -2,10 +2,11 @@
 // a device with the suite.
 #include <stdio.h>
 
+#include "entry.h"
 #include "last_user.h"
 #include "loadfile.h"
 
-int main(int argc, char** argv) {
+int LoadfileMain(int argc, char** argv) {
   if (!CheckCommandLine(argc, argv, 2, "usage: loadfile <file>\n")) return 0;
   // Room for a name of 19 characters and its NUL.
   char name[20];

@@ -3,16 +3,14 @@
 #include <stdio.h>
 
 #include "install.h"
+#include "probe.h"
 
 int CheckArgs(int argc, int expected) {
   return argc == expected ? 1 : 0;
 }
 
 int FileExists(const char* path) {
-  FILE* stream = fopen(path, "r");
-  if (stream == nullptr) return 0;
-  fclose(stream);
-  return 1;
+  return OpenForReading(path);
 }
 
 int CheckCommandLine(int argc, char** argv, int expected, const char* usage) {
@@ -28,7 +26,7 @@ int CheckCommandLine(int argc, char** argv, int expected, const char* usage) {
 }
 
 int InstallFile(const char* path, const char* user) {
-  int status = PkgStageInstall(user, path);
+  int status = CallInstall(user, path);
   // Already-installed is a non-zero status that still counts as success, so
   // it has to be told apart before the general failure test.
   if (status == kAlreadyInstalled) {

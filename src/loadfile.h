@@ -12,8 +12,9 @@
 int CheckArgs(int argc, int expected);
 
 // Returns 1 when |path| can be opened for reading, 0 when the open fails for
-// whatever reason. The stream is closed again before returning, unread, so
-// no file is held open while the install library works on the path.
+// whatever reason. It is closed again before returning, unread, so no file
+// is held open while the install library works on the path, and the open
+// never waits (a FIFO without a writer is opened, not waited on).
 int FileExists(const char* path);
 
 // Steps 1 and 2 of a run: checks the argument count, printing |usage| when it

@@ -43,7 +43,27 @@ check_windows_program() {
   # The ordinal is printed in hex in the vma column on both widths: 0x67 is 103.
   printf '%s\n' "$entries" | grep -Eq '^[[:space:]]*80+67[[:space:]].*<none>' ||
     fail "$program does not import PKGSTAGE.dll ordinal 103 by ordinal alone: $entries"
+  [ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ] && check_x86_call "$program"
   echo "checked: $program ($dlls)"
+}
+
+# On x86 the entry is called through its import address, and the stack
+# pointer is restored from the frame pointer ("leave") right after every
+# such call, so that an entry of either convention leaves the stack right.
+check_x86_call() {
+  program=$1
+  base=$("$tool" -p "$program" | awk '$1 == "ImageBase" { print $2 }')
+  thunk=$("$tool" -p "$program" | awk '
+    /^ [0-9a-f]+\t/ { thunk = $6 }
+    /^\tDLL Name: / && tolower($3) == "pkgstage.dll" { print thunk }')
+  slot=$(printf '0x%x' $((0x$base + 0x$thunk)))
+  after=$("$tool" -d "$program" | awk -v slot="call   *$slot" '
+    found { print $NF; found = 0 }
+    index($0, slot) { found = 1 }')
+  [ -n "$after" ] || fail "$program never calls PKGSTAGE.dll's entry through $slot"
+  for instruction in $after; do
+    [ "$instruction" = leave ] || fail "$program calls the entry without restoring the stack: $instruction"
+  done
 }
 
 check_linux_program() {

@@ -23,6 +23,12 @@ extern const char* const kStoreBaseVariable;
 extern const size_t kLongestArgument;
 // The ending of program file names.
 extern const char* const kProgramSuffix;
+// Whether a program's narrow arguments come from a wide command line that
+// the program converts to the ANSI code page (Windows), rather than as the
+// caller's bytes.
+extern const bool kWideCommandLine;
+// Whether the file system has FIFOs.
+extern const bool kFifos;
 
 struct Outcome {
   int exit_code = -1;
@@ -40,7 +46,10 @@ struct Started {
 std::string BuiltProgram(const std::string& relative);
 
 // Starts |program| with |args| (after the program name) in |folder|, its
-// standard input empty and its output sent to files.
+// standard input empty and its output sent to files. On Windows |args| are
+// UTF-8 where they are valid UTF-8 and ANSI bytes otherwise, and reach the
+// program as the wide command line. A program that has not ended within a
+// minute is ended (on POSIX), so a hang fails the test rather than stalls it.
 Started StartProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& folder);
 // Waits for a started program and collects what it wrote.
@@ -59,6 +68,9 @@ std::string NewScratchFolder();
 // Removes a folder and all below it, whatever the length or the names
 // (Windows device names such as NUL included).
 void RemoveFolder(const std::string& folder);
+
+// Makes a FIFO at |path|, where kFifos.
+void MakeFifo(const std::string& path);
 
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);

@@ -7,5 +7,8 @@
 
 #define LOADFILE_DOUBLE_STATUS "LOADFILE_DOUBLE_STATUS"
 #define LOADFILE_DOUBLE_LOG "LOADFILE_DOUBLE_LOG"
+// Which build of the double the end-to-end tests run against: the folder
+// below tests/ that holds it beside the programs ("double" when unset).
+#define LOADFILE_DOUBLE_FOLDER "LOADFILE_DOUBLE_FOLDER"
 
 #endif  // LOADFILE_TESTS_INSTALL_DOUBLE_H_

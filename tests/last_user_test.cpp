@@ -22,7 +22,8 @@ struct Case {
   const char* status;
   std::string out;
   int exit_code;
-  std::string user = kNotCalled;  // what the library must receive, with path a.dat
+  std::string user = kNotCalled;  // what the library must receive
+  std::string path = "a.dat";
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -59,8 +60,27 @@ const std::vector<Case>& Cases() {
      "Installed file a.dat for user Ann.\n", 1, "Ann"},
     {"far too much data", {"a.dat"}, Stored::kBinary, std::string(4000, 'x'), "0", kNoUser, 0},
   };
+  // Where the program reads the wide command line (see the named-user table):
+  // a path the code page carries, and one with a look-alike of '/'.
+  static const std::vector<Case> wide = {
+    {"path in the code page", {"caf\xc3\xa9.dat"}, Stored::kName, "Ann", "0",
+     "Installed file caf\xe9.dat for user Ann.\n", 1, "Ann", "caf\xe9.dat"},
+    {"path with a look-alike", {"sub\xef\xbc\x8f" "a.dat"}, Stored::kName, "Ann", "0",
+     "Error: File not found.\n", 0},
+  };
+  // The probe must not wait for a writer.
+  static const std::vector<Case> fifo = {
+    {"FIFO as the file", {"pipe"}, Stored::kName, "Ann", "-3",
+     "Error: Cannot install file (err=-3).\n", 0, "Ann", "pipe"},
+  };
   // clang-format on
-  return cases;
+  static const std::vector<Case> all = [] {
+    std::vector<Case> rows = cases;
+    if (kWideCommandLine) rows.insert(rows.end(), wide.begin(), wide.end());
+    if (kFifos) rows.insert(rows.end(), fifo.begin(), fifo.end());
+    return rows;
+  }();
+  return all;
 }
 
 class LastUserTest : public RunTest, public ::testing::WithParamInterface<Case> {
@@ -86,7 +106,7 @@ TEST_P(LastUserTest, PrintsOneLineAndExits) {
     case Stored::kName: PlantName(c.data); break;
     case Stored::kBinary: PlantBinary(c.data); break;
   }
-  ExpectOutcome(Run("last-user", c.args, c.status), c.out, c.exit_code, c.user, "a.dat");
+  ExpectOutcome(Run("last-user", c.args, c.status), c.out, c.exit_code, c.user, c.path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, LastUserTest, ::testing::ValuesIn(Cases()),

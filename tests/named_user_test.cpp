@@ -64,9 +64,41 @@ const std::vector<Case>& Cases() {
      "File %s%n.dat already installed for user Ann.\n", 1, "Ann", "%s%n.dat"},
     {"bytes above 0x7F", {"caf\xe9.dat", "Zo\xeb\xff"}, "0",
      "Installed file caf\xe9.dat for user Zo\xeb\xff.\n", 1, "Zo\xeb\xff", "caf\xe9.dat"},
+    {"path longer than MAX_PATH", {kLongFolder + "/a.dat", "Ann"}, "0",
+     "Installed file " + kLongFolder + "/a.dat for user Ann.\n", 1, "Ann", kLongFolder + "/a.dat"},
+  };
+  // Characters given as UTF-8 (see StartProgram), where the program reads the
+  // wide command line: those the ANSI code page (1252) has reach the library
+  // as its bytes; those it lacks are never passed on as a look-alike or '?'.
+  static const std::vector<Case> wide = {
+    {"path in the code page", {"caf\xc3\xa9.dat", "Ann"}, "0",
+     "Installed file caf\xe9.dat for user Ann.\n", 1, "Ann", "caf\xe9.dat"},
+    {"user in the code page", {"a.dat", "Zo\xc3\xab"}, "-512",
+     "File a.dat already installed for user Zo\xeb.\n", 1, "Zo\xeb", "a.dat"},
+    // U+FF0F FULLWIDTH SOLIDUS would become '/', naming sub/a.dat.
+    {"path with a look-alike", {"sub\xef\xbc\x8f" "a.dat", "Ann"}, "0", kNotFound, 0},
+    // U+65E5 has no mapping: it would become '?'.
+    {"path with an unmapped character", {"\xe6\x97\xa5.dat", "Ann"}, "0", kNotFound, 0},
+    // U+FF21 FULLWIDTH A would become 'A', naming another user.
+    {"user with a look-alike", {"a.dat", "\xef\xbc\xa1nn"}, "0", kUsage, 0},
+    {"user with an unmapped character", {"a.dat", "\xe6\x97\xa5"}, "0", kUsage, 0},
+    {"unmapped user before a missing file", {"missing.dat", "\xe6\x97\xa5"}, "0", kUsage, 0},
+    {"unmapped path and user", {"\xe6\x97\xa5.dat", "\xe6\x97\xa5"}, "0", kUsage, 0},
+  };
+  // The probe must not wait for a writer; the library then refuses what is
+  // not a regular file (the stand-in answers -3).
+  static const std::vector<Case> fifo = {
+    {"FIFO as the file", {"pipe", "Ann"}, "-3",
+     "Error: Cannot install file (err=-3).\n", 0, "Ann", "pipe"},
   };
   // clang-format on
-  return cases;
+  static const std::vector<Case> all = [] {
+    std::vector<Case> rows = cases;
+    if (kWideCommandLine) rows.insert(rows.end(), wide.begin(), wide.end());
+    if (kFifos) rows.insert(rows.end(), fifo.begin(), fifo.end());
+    return rows;
+  }();
+  return all;
 }
 
 class NamedUserTest : public RunTest, public ::testing::WithParamInterface<Case> {};

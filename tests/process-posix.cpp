@@ -1,9 +1,11 @@
 #include "process-posix.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +18,8 @@ const bool kFolderOpens = true;
 const char* const kStoreBaseVariable = "XDG_DATA_HOME";
 const size_t kLongestArgument = 128 * 1024 - 1;
 const char* const kProgramSuffix = "";
+const bool kWideCommandLine = false;
+const bool kFifos = true;
 
 std::string BuiltProgram(const std::string& relative) {
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
@@ -55,6 +59,8 @@ Started StartProgramWith(const std::string& program, const std::vector<std::stri
                              static_cast<rlim_t>(setup.max_file_size)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
+    // The alarm outlives the exec and ends a program that hangs.
+    alarm(60);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
@@ -85,6 +91,10 @@ void SetEnvironment(const std::string& name, const std::string& value, bool unse
   } else {
     setenv(name.c_str(), value.c_str(), 1);
   }
+}
+
+void MakeFifo(const std::string& path) {
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
 }
 
 void RemoveFolder(const std::string& folder) {

@@ -10,6 +10,8 @@ const bool kFolderOpens = false;
 const char* const kStoreBaseVariable = "LOCALAPPDATA";
 const size_t kLongestArgument = 30000;
 const char* const kProgramSuffix = ".exe";
+const bool kWideCommandLine = true;
+const bool kFifos = false;
 
 std::string BuiltProgram(const std::string& relative) {
   char self[MAX_PATH];
@@ -20,23 +22,41 @@ std::string BuiltProgram(const std::string& relative) {
 
 namespace {
 
+// An argument as the tests give it, as wide text: UTF-8 where the bytes are
+// UTF-8, so that a test can name characters the ANSI code page lacks;
+// otherwise bytes in the ANSI code page, as a narrow caller passes them.
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return L"";
+  UINT code_page = CP_UTF8;
+  int length = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(),
+                                   static_cast<int>(text.size()), nullptr, 0);
+  if (length == 0) {
+    code_page = CP_ACP;
+    length =
+        MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  }
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
+}
+
 // Quotes one argument so that the C runtime's command line splitting gives
 // it back unchanged: backslashes only escape when a quote follows them.
-std::string Quote(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
-  std::string quoted = "\"";
+std::wstring Quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
   size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
       ++backslashes;
       continue;
     }
-    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
     backslashes = 0;
     quoted += c;
   }
-  quoted.append(2 * backslashes, '\\');
-  return quoted + "\"";
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
 }
 
 HANDLE OpenInheritable(const std::string& path, bool write) {
@@ -54,10 +74,12 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
   std::string scratch = NewScratchFolder();
   started.out_file = Join(scratch, "stdout");
   started.err_file = Join(scratch, "stderr");
-  std::string command = "\"" + program + "\"";
-  for (const std::string& arg : args) command += " " + Quote(arg);
+  // Through the wide API, so that the program is given the wide command line
+  // a user's shell would give it.
+  std::wstring command = L"\"" + Widen(program) + L"\"";
+  for (const std::string& arg : args) command += L" " + Quote(Widen(arg));
 
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -66,10 +88,10 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
   startup.hStdError = OpenInheritable(started.err_file, true);
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     folder.c_str(), &startup, &info)) {
+  std::vector<wchar_t> line(command.begin(), command.end());
+  line.push_back(L'\0');
+  if (CreateProcessW(Widen(program).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     Widen(folder).c_str(), &startup, &info)) {
     CloseHandle(info.hThread);
     started.process = reinterpret_cast<intptr_t>(info.hProcess);
   } else {
@@ -94,6 +116,10 @@ Outcome FinishProgram(const Started& started) {
   outcome.err = ReadBytes(started.err_file);
   RemoveFolder(std::filesystem::path(started.out_file).parent_path().string());
   return outcome;
+}
+
+void MakeFifo(const std::string& path) {
+  FAIL() << "no FIFOs on Windows: " << path;
 }
 
 void SetEnvironment(const std::string& name, const std::string& value, bool unset) {

@@ -67,6 +67,10 @@ TEST_P(ResourcesTest, ManifestRunsAsInvokerOnCurrentWindows) {
   // Windows 10 and 11 share one id; 7 is the oldest the program declares.
   EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);
   EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos);
+  // Paths past MAX_PATH, where Windows has them enabled.
+  EXPECT_NE(manifest.find("<ws2:longPathAware>true</ws2:longPathAware>"), std::string::npos);
+  EXPECT_NE(manifest.find("xmlns:ws2=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\""),
+            std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(

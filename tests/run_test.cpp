@@ -1,10 +1,13 @@
 #include "run_test.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "install_double.h"
 
 const char* const kNotCalled = "\x01";
+const std::string kLongFolder =
+    std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(100, 'f');
 
 std::string Lines(const std::string& text) {
   std::string out;
@@ -29,6 +32,9 @@ void RunTest::SetUp() {
   std::filesystem::create_directories(Join(work_, "sub"));
   std::filesystem::create_directories(Join(work_, "folder"));
   WriteBytes(Join(Join(work_, "sub"), "a.dat"), "nested");
+  if (kFifos) MakeFifo(Join(work_, "pipe"));
+  std::filesystem::create_directories(work_ + "/" + kLongFolder);
+  WriteBytes(Join(work_, kLongFolder + "/a.dat"), "far down");
 }
 
 void RunTest::TearDown() {
@@ -40,8 +46,10 @@ Outcome RunTest::Run(const std::string& edition, const std::vector<std::string>&
                      const std::string& status) {
   SetEnvironment(LOADFILE_DOUBLE_STATUS, status);
   SetEnvironment(LOADFILE_DOUBLE_LOG, log_);
-  Outcome outcome = RunProgram(
-      BuiltProgram("tests/double/" + edition + "/loadfile" + kProgramSuffix), args, work_);
+  const char* folder = std::getenv(LOADFILE_DOUBLE_FOLDER);
+  std::string program = "tests/" + std::string(folder == nullptr ? "double" : folder) + "/" +
+                        edition + "/loadfile" + kProgramSuffix;
+  Outcome outcome = RunProgram(BuiltProgram(program), args, work_);
   SetEnvironment(LOADFILE_DOUBLE_STATUS, "", true);
   SetEnvironment(LOADFILE_DOUBLE_LOG, "", true);
   return outcome;

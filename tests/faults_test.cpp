@@ -2,6 +2,7 @@
 // store that runs out of room, standard output closed or full. POSIX only:
 // the tests limit the child's file size and replace its standard output.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -12,10 +13,19 @@ namespace {
 
 using Files = std::vector<std::string>;
 
-class FaultTest : public ::testing::Test {
+// Each test runs twice: with the store beside the sources, and with the
+// store on another file system (a tmpfs), between which the kernel does not
+// copy, so that the stand-in copies by reading and writing.
+class FaultTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    base_ = NewScratchFolder();
+    if (GetParam()) {
+      char folder[] = "/dev/shm/loadfile-test-XXXXXX";
+      if (mkdtemp(folder) == nullptr) GTEST_SKIP() << "no /dev/shm";
+      base_ = folder;
+    } else {
+      base_ = NewScratchFolder();
+    }
     work_ = NewScratchFolder();
     SetEnvironment(kStoreBaseVariable, base_);
   }
@@ -35,7 +45,7 @@ class FaultTest : public ::testing::Test {
   std::string work_;
 };
 
-TEST_F(FaultTest, FullStoreKeepsTheStagedCopyAndLeavesNothingElse) {
+TEST_P(FaultTest, FullStoreKeepsTheStagedCopyAndLeavesNothingElse) {
   std::string source = Join(work_, "a.dat");
   WriteBytes(source, "the version staged before");
   ASSERT_EQ(Run({"a.dat", "Ann"}).exit_code, 1);
@@ -60,7 +70,7 @@ TEST_F(FaultTest, FullStoreKeepsTheStagedCopyAndLeavesNothingElse) {
 
 // Without a standard output the line is lost, but the exit status still
 // tells the outcome, and nothing meant for the output lands in a file.
-TEST_F(FaultTest, ClosedOrFullOutputStillGivesTheExitStatus) {
+TEST_P(FaultTest, ClosedOrFullOutputStillGivesTheExitStatus) {
   std::string bytes(200 * 1024, 'b');
   WriteBytes(Join(work_, "a.dat"), bytes);
   for (auto out : {ChildSetup::kClosed, ChildSetup::kFull}) {
@@ -86,5 +96,10 @@ TEST_F(FaultTest, ClosedOrFullOutputStillGivesTheExitStatus) {
                                         "pkgstage/Ann/a.dat"}));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Store, FaultTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "OnAnotherFileSystem" : "BesideSources");
+                         });
 
 }  // namespace

@@ -27,8 +27,9 @@ extern const char* const kProgramSuffix;
 // the program converts to the ANSI code page (Windows), rather than as the
 // caller's bytes.
 extern const bool kWideCommandLine;
-// Whether the file system has FIFOs.
-extern const bool kFifos;
+// Whether files are POSIX files: FIFOs and symbolic links that any user can
+// make, and the stand-in's store below $HOME when XDG_DATA_HOME is unset.
+extern const bool kPosixFiles;
 
 struct Outcome {
   int exit_code = -1;
@@ -69,8 +70,11 @@ std::string NewScratchFolder();
 // (Windows device names such as NUL included).
 void RemoveFolder(const std::string& folder);
 
-// Makes a FIFO at |path|, where kFifos.
+// Makes a FIFO at |path|, where kPosixFiles.
 void MakeFifo(const std::string& path);
+
+// How many files (descriptors, or handles on Windows) this process has open.
+int OpenFiles();
 
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);

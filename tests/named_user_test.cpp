@@ -95,7 +95,7 @@ const std::vector<Case>& Cases() {
   static const std::vector<Case> all = [] {
     std::vector<Case> rows = cases;
     if (kWideCommandLine) rows.insert(rows.end(), wide.begin(), wide.end());
-    if (kFifos) rows.insert(rows.end(), fifo.begin(), fifo.end());
+    if (kPosixFiles) rows.insert(rows.end(), fifo.begin(), fifo.end());
     return rows;
   }();
   return all;

@@ -128,6 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Refused{"user with a tab", "a\tb", "a.dat", kBadUserName},
                       Refused{"user with a line feed", "a\nb", "a.dat", kBadUserName},
                       Refused{"user with delete", "a\x7f", "a.dat", kBadUserName},
+                      Refused{"user with 0x1F", "a\x1f", "a.dat", kBadUserName},
                       Refused{"user of 256 bytes", std::string(256, 'u'), "a.dat", kBadUserName},
                       Refused{"path ending in a separator", "Ann", "", kBadFileName},
                       Refused{"path ending in dot", "Ann", "folder/.", kBadFileName},
@@ -137,6 +138,121 @@ INSTANTIATE_TEST_SUITE_P(
                       Refused{"missing source", "Ann", "missing.dat", kSourceUnreadable},
                       Refused{"source that is a folder", "Ann", "folder", kSourceUnreadable}),
     [](const ::testing::TestParamInfo<Refused>& info) { return TestName(info.param.what); });
+
+// States left in the store before an install, by an interrupted run or by
+// someone who can write there. Whatever the state, the install leaves no
+// temporary file and no open file behind, changes nothing outside the
+// store, and a staged copy is a file of its own with exactly the source's
+// bytes.
+struct Planted {
+  const char* what;
+  // Files in Ann's folder, and the bytes they hold.
+  std::vector<std::pair<std::string, std::string>> files;
+  // Symbolic links in Ann's folder ("" for the folder itself), each to a
+  // name in a folder outside the store that holds "file" and "folder".
+  std::vector<std::pair<std::string, std::string>> links;
+  int status;
+};
+
+void PrintTo(const Planted& p, std::ostream* os) {
+  *os << p.what;
+}
+
+const std::vector<Planted>& PlantedStates() {
+  const std::string stale(64 * 1024, 's');
+  // clang-format off
+  static const std::vector<Planted> all = {
+    {"stale temporary file longer than the source", {{".pkgstage.tmp", stale}}, {}, kInstalled},
+    {"names beside the reserved ones",
+     {{"pkgstage.tmp", "1"}, {".pkgstage", "2"}, {"a.dat.tmp", "3"}, {"_pkgstage.tmp", "4"}}, {},
+     kInstalled},
+  };
+  static const std::vector<Planted> links = {
+    {"link as the user's folder", {}, {{"", "folder"}}, kStoreFailed},
+    {"link as the temporary file", {}, {{".pkgstage.tmp", "file"}}, kStoreFailed},
+    {"dangling link as the temporary file", {}, {{".pkgstage.tmp", "missing"}}, kStoreFailed},
+    {"link as the lock file", {}, {{".pkgstage.lock", "file"}}, kStoreFailed},
+    {"dangling link as the lock file", {}, {{".pkgstage.lock", "missing"}}, kStoreFailed},
+    {"link as the staged file", {}, {{"a.dat", "file"}}, kInstalled},
+  };
+  // clang-format on
+  static const std::vector<Planted> rows = [] {
+    std::vector<Planted> r = all;
+    if (kPosixFiles) r.insert(r.end(), links.begin(), links.end());
+    return r;
+  }();
+  return rows;
+}
+
+class PlantedTest : public StandInTest, public ::testing::WithParamInterface<Planted> {};
+
+// Every file below |folder| with its bytes, links as their targets.
+std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const std::string& name : FilesBelow(folder)) {
+    std::filesystem::path path = std::filesystem::path(folder) / name;
+    std::string bytes = std::filesystem::is_symlink(path)
+                            ? "-> " + std::filesystem::read_symlink(path).string()
+                        : std::filesystem::is_regular_file(path) ? ReadBytes(path.string())
+                                                                 : "folder";
+    files.emplace_back(name, bytes);
+  }
+  return files;
+}
+
+TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
+  const Planted& p = GetParam();
+  std::string outside = NewScratchFolder();
+  WriteBytes(Join(outside, "file"), "outside the store");
+  std::filesystem::create_directories(Join(outside, "folder"));
+  std::string folder = Join(Join(base_, "pkgstage"), "Ann");
+  std::filesystem::create_directories(Join(base_, "pkgstage"));
+  if (p.links.empty() || !p.links[0].first.empty()) std::filesystem::create_directories(folder);
+  for (const auto& file : p.files) WriteBytes(Join(folder, file.first), file.second);
+  for (const auto& link : p.links) {
+    std::string at = link.first.empty() ? folder : Join(folder, link.first);
+    std::filesystem::create_symlink(Join(outside, link.second), at);
+  }
+  std::string source = Source("a.dat", "the source's bytes");
+  auto before = Snapshot(outside);
+  int files = OpenFiles();
+
+  EXPECT_EQ(PkgStageInstall("Ann", source.c_str()), p.status);
+  EXPECT_EQ(OpenFiles(), files);
+  EXPECT_EQ(Snapshot(outside), before);
+  EXPECT_FALSE(
+      std::filesystem::exists(std::filesystem::symlink_status(Join(folder, ".pkgstage.tmp"))));
+  for (const auto& file : p.files) {
+    if (file.first != "a.dat" && file.first != ".pkgstage.tmp") {
+      EXPECT_EQ(ReadBytes(Join(folder, file.first)), file.second) << file.first;
+    }
+  }
+  if (p.status == kInstalled) {
+    EXPECT_FALSE(std::filesystem::is_symlink(Join(folder, "a.dat")));
+    EXPECT_EQ(ReadBytes(Join(folder, "a.dat")), "the source's bytes");
+    EXPECT_EQ(PkgStageInstall("Ann", source.c_str()), kAlreadyInstalled);
+    EXPECT_EQ(OpenFiles(), files);
+  }
+  RemoveFolder(outside);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PlantedTest, ::testing::ValuesIn(PlantedStates()),
+                         [](const ::testing::TestParamInfo<Planted>& info) {
+                           return TestName(info.param.what);
+                         });
+
+// Without XDG_DATA_HOME the store is below $HOME, as XDG says.
+TEST_F(StandInTest, DefaultStoreIsBelowHome) {
+  if (!kPosixFiles) GTEST_SKIP() << "the Windows store has no default";
+  std::string path = Source("a.dat", "bytes");
+  const char* home = std::getenv("HOME");
+  std::string kept = home == nullptr ? "" : home;
+  SetEnvironment(kStoreBaseVariable, "", true);
+  SetEnvironment("HOME", base_);
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+  SetEnvironment("HOME", kept, home == nullptr);
+  EXPECT_EQ(ReadBytes(Join(base_, ".local/share/pkgstage/Ann/a.dat")), "bytes");
+}
 
 TEST_F(StandInTest, AcceptsTheLongestUserName) {
   std::string path = Source("a.dat", "bytes");

@@ -19,7 +19,7 @@ const char* const kStoreBaseVariable = "XDG_DATA_HOME";
 const size_t kLongestArgument = 128 * 1024 - 1;
 const char* const kProgramSuffix = "";
 const bool kWideCommandLine = false;
-const bool kFifos = true;
+const bool kPosixFiles = true;
 
 std::string BuiltProgram(const std::string& relative) {
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
@@ -95,6 +95,15 @@ void SetEnvironment(const std::string& name, const std::string& value, bool unse
 
 void MakeFifo(const std::string& path) {
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
+}
+
+int OpenFiles() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
 }
 
 void RemoveFolder(const std::string& folder) {

@@ -11,7 +11,7 @@ const char* const kStoreBaseVariable = "LOCALAPPDATA";
 const size_t kLongestArgument = 30000;
 const char* const kProgramSuffix = ".exe";
 const bool kWideCommandLine = true;
-const bool kFifos = false;
+const bool kPosixFiles = false;
 
 std::string BuiltProgram(const std::string& relative) {
   char self[MAX_PATH];
@@ -120,6 +120,12 @@ Outcome FinishProgram(const Started& started) {
 
 void MakeFifo(const std::string& path) {
   FAIL() << "no FIFOs on Windows: " << path;
+}
+
+int OpenFiles() {
+  DWORD count = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &count);
+  return static_cast<int>(count);
 }
 
 void SetEnvironment(const std::string& name, const std::string& value, bool unset) {

@@ -1,7 +1,6 @@
 // The folder store that stands in for the registry where there is none,
 // held to the Windows behaviour of the three operations, and the last-user
 // lookup over it.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,14 +13,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-int OpenDescriptors() {
-  int count = 0;
-  DIR* fds = opendir("/proc/self/fd");
-  while (readdir(fds) != nullptr) ++count;
-  closedir(fds);
-  return count;
-}
 
 class RegistryStoreTest : public ::testing::Test {
  protected:
@@ -89,9 +80,11 @@ TEST_F(RegistryStoreTest, ReadsCountsInAndOut) {
   EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, nullptr, data, &size), ERROR_SUCCESS);
   EXPECT_EQ(size, 4u);
 
-  size = 3;  // one short: the count tells what is needed
-  EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, nullptr, data, &size), ERROR_MORE_DATA);
-  EXPECT_EQ(size, 4u);
+  for (DWORD room : {3u, 1u}) {  // too short: the count tells what is needed
+    size = room;
+    EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, nullptr, data, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 4u) << room;
+  }
 
   size = 0;  // no buffer: the size alone
   EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
@@ -134,15 +127,39 @@ TEST_F(RegistryStoreTest, RelativeConfigHomeIsIgnored) {
   SetEnvironment("HOME", home);
 }
 
+// A link planted as the preferences key or as the value would let whoever
+// planted it choose the user: the lookup reads through neither.
+TEST_F(RegistryStoreTest, LookupFollowsNoLink) {
+  fs::path elsewhere = fs::path(folder_) / "elsewhere";
+  fs::create_directories(elsewhere);
+  WriteBytes((elsewhere / "LastUserName").string(), std::string("Eve\0", 4));
+  PlantName("Ann");
+  fs::path preferences = root_ / "Software" / "Corvallex" / "Tandril Desktop" / "Preferences";
+  char name[20];
+  DWORD size = sizeof name;
+  ASSERT_EQ(GetLastUserName(name, &size), 1);  // the planted name itself is read
+
+  fs::remove_all(preferences);
+  fs::create_directory_symlink(elsewhere, preferences);
+  size = sizeof name;
+  EXPECT_EQ(GetLastUserName(name, &size), 0) << "read through a linked key";
+
+  fs::remove(preferences);
+  fs::create_directories(preferences);
+  fs::create_symlink(elsewhere / "LastUserName", preferences / "LastUserName");
+  size = sizeof name;
+  EXPECT_EQ(GetLastUserName(name, &size), 0) << "read through a linked value";
+}
+
 // The lookup closes the key on every path, a failed read included.
 TEST_F(RegistryStoreTest, LookupLeavesNoKeyOpen) {
-  int before = OpenDescriptors();
+  int before = OpenFiles();
   for (const std::string& bytes : {std::string("Ann\0", 4), std::string(30, 'x'), std::string()}) {
     PlantBinary(bytes);
     char name[20];
     DWORD size = sizeof name;
     GetLastUserName(name, &size);
-    EXPECT_EQ(OpenDescriptors(), before) << bytes.size() << " bytes";
+    EXPECT_EQ(OpenFiles(), before) << bytes.size() << " bytes";
   }
 }
 

@@ -32,7 +32,7 @@ void RunTest::SetUp() {
   std::filesystem::create_directories(Join(work_, "sub"));
   std::filesystem::create_directories(Join(work_, "folder"));
   WriteBytes(Join(Join(work_, "sub"), "a.dat"), "nested");
-  if (kFifos) MakeFifo(Join(work_, "pipe"));
+  if (kPosixFiles) MakeFifo(Join(work_, "pipe"));
   std::filesystem::create_directories(work_ + "/" + kLongFolder);
   WriteBytes(Join(work_, kLongFolder + "/a.dat"), "far down");
 }

@@ -11,6 +11,8 @@ if [ "${1:-all}" != linux ]; then
   # wine32 lets machines that can run 32-bit programs run the x86 tests too.
   packages="$packages clang libclang-rt-14-dev clang-format clang-tidy cppcheck"
   packages="$packages g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386"
+  # The packages: ZIPs, Authenticode signing, and the key the test signs with.
+  packages="$packages zip osslsigncode openssl"
 fi
 
 missing=""

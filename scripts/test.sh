@@ -2,8 +2,8 @@
 # Runs every test: installs what is missing, then configures, builds and
 # tests each preset in turn (Linux; Linux with sanitizers; Linux with clang,
 # sanitizers and the fuzz targets; Windows x64 and x86 under Wine), then the
-# static checks, and ends with the count of all tests. Stops at the first
-# failure.
+# static checks and the checks of a release (checksums, signing), and ends
+# with the count of all tests. Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -14,8 +14,12 @@ for preset in linux linux-asan linux-fuzz windows-x64 windows-x86; do
   cmake --workflow --preset "$preset" | tee -a "$log"
 done
 sh scripts/lint.sh
+echo "== release"
+sh tests/check-release.sh | tee -a "$log"
 # ctest closes each preset with "N% tests passed, F tests failed out of T"
-# and lists the skipped ones as "(Skipped)".
+# and lists the skipped ones as "(Skipped)"; the release checks close with
+# "release: N passed, F failed".
 awk '/tests passed, [0-9]+ tests failed out of/ { failed += $4; total += $9 }
+     /^release: [0-9]+ passed, [0-9]+ failed$/ { failed += $4; total += $2 + $4 }
      /\(Skipped\)$/ && !/\*\*\*Skipped/ { skipped++ }
      END { printf "total: %d passed, %d failed, %d skipped\n", total - failed - skipped, failed, skipped }' "$log"

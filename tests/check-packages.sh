@@ -34,10 +34,7 @@ expect() {
   echo "checked: $1"
 }
 
-(cd "$build" && cpack -B "$scratch/out" >"$scratch/cpack.log" 2>&1) || {
-  cat "$scratch/cpack.log"
-  exit 1
-}
+sh "$(dirname "$0")/../scripts/archive.sh" "$build" "$scratch/out"
 
 case "$platform" in
 windows-*)

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the programs and the stand-in a second time, from a copy of the
 # sources in another folder into another build folder, and checks that they
-# come out byte for byte the same as the build under test:
+# and the packages made from each build (scripts/archive.sh, at another
+# time) come out byte for byte the same:
 #   check-reproducible.sh SOURCE BUILD BUILD_TYPE [TOOLCHAIN]
 # TOOLCHAIN is the toolchain file's path relative to SOURCE, if any.
 set -eu
@@ -21,7 +22,23 @@ cmake "$@" >"$other/configure.log" 2>&1 || { cat "$other/configure.log"; exit 1;
 cmake --build "$other/build" --target loadfile_named loadfile_last pkgstage >"$other/build.log" 2>&1 ||
   { cat "$other/build.log"; exit 1; }
 
+# Both sets of packages carry the same time stamp, the commit's.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
+export SOURCE_DATE_EPOCH
+sh "$source/scripts/archive.sh" "$build" "$other/packages-here"
+sh "$other/source/scripts/archive.sh" "$other/build" "$other/packages-there"
+
 failures=0
+for archive in "$other"/packages-here/*; do
+  name=${archive##*/}
+  if cmp -s "$archive" "$other/packages-there/$name"; then
+    echo "same: $name"
+  else
+    echo "FAIL: $name differs between the two builds"
+    failures=$((failures + 1))
+  fi
+done
+[ "$(ls "$other/packages-here" | wc -l)" -gt 0 ] || { echo "FAIL: no packages made"; failures=1; }
 for file in named-user/loadfile named-user/loadfile.exe last-user/loadfile last-user/loadfile.exe \
   pkgstage/libpkgstage.so pkgstage/PKGSTAGE.dll; do
   [ -f "$build/$file" ] || continue

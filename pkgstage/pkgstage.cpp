@@ -51,6 +51,9 @@ const char* StagedName(const char* path) {
 // Creates |path| and any missing parents. Returns 1 when it is a folder
 // afterwards.
 int MakeFolders(const char* path) {
+  // After the first install the store is there: one look instead of a try
+  // at every parent.
+  if (IsFolder(path, 1)) return 1;
   char partial[kPathRoom];
   size_t length = strlen(path);
   if (length == 0 || length >= sizeof partial) return 0;
@@ -71,6 +74,7 @@ int MakeFolders(const char* path) {
 // Creates the user's folder if missing. Returns 1 when it is a real folder,
 // not a link that could lead out of the store.
 int MakeOwnFolder(const char* path) {
+  if (IsFolder(path, 0)) return 1;
   CreateFolder(path);
   return IsFolder(path, 0);
 }

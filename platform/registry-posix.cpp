@@ -118,12 +118,14 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name,
                       LPDWORD type, LPBYTE data, LPDWORD size) {
   if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
   if (name == nullptr || !IsStoreName(name, strlen(name))) return ERROR_FILE_NOT_FOUND;
-  int folder = OpenKeyFolder(key);
-  if (folder < 0) return errno == EBADF ? ERROR_INVALID_HANDLE : ErrorOf(errno);
+  // An open key is its folder's descriptor already; only the root needs
+  // one of its own.
+  int folder = key == HKEY_CURRENT_USER ? OpenCurrentUser() : FolderOf(key);
+  if (folder < 0) return key == HKEY_CURRENT_USER ? ErrorOf(errno) : ERROR_INVALID_HANDLE;
   int value = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   int error = errno;
-  close(folder);
-  if (value < 0) return ErrorOf(error);
+  if (key == HKEY_CURRENT_USER) close(folder);
+  if (value < 0) return error == EBADF ? ERROR_INVALID_HANDLE : ErrorOf(error);
 
   LONG status = ERROR_SUCCESS;
   struct stat info;

@@ -29,24 +29,21 @@ sh "$source/scripts/archive.sh" "$build" "$other/packages-here"
 sh "$other/source/scripts/archive.sh" "$other/build" "$other/packages-there"
 
 failures=0
-for archive in "$other"/packages-here/*; do
-  name=${archive##*/}
-  if cmp -s "$archive" "$other/packages-there/$name"; then
-    echo "same: $name"
+# Compares |name| below two folders.
+same() {
+  if cmp -s "$2/$1" "$3/$1"; then
+    echo "same: $1"
   else
-    echo "FAIL: $name differs between the two builds"
+    echo "FAIL: $1 differs between $2 and $3"
     failures=$((failures + 1))
   fi
+}
+for archive in "$other"/packages-here/*; do
+  same "${archive##*/}" "$other/packages-here" "$other/packages-there"
 done
 [ "$(ls "$other/packages-here" | wc -l)" -gt 0 ] || { echo "FAIL: no packages made"; failures=1; }
 for file in named-user/loadfile named-user/loadfile.exe last-user/loadfile last-user/loadfile.exe \
   pkgstage/libpkgstage.so pkgstage/PKGSTAGE.dll; do
-  [ -f "$build/$file" ] || continue
-  if cmp -s "$build/$file" "$other/build/$file"; then
-    echo "same: $file"
-  else
-    echo "FAIL: $file differs between $build and $other/build"
-    failures=$((failures + 1))
-  fi
+  [ ! -f "$build/$file" ] || same "$file" "$build" "$other/build"
 done
 [ "$failures" = 0 ]

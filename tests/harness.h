@@ -82,6 +82,17 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 // Every file below |folder|, as paths relative to it, in sorted order.
 std::vector<std::string> FilesBelow(const std::string& folder);
 
+// A table's |rows|, then its |wide| rows where the program reads a wide
+// command line (kWideCommandLine) and its |posix| rows where files are POSIX
+// files (kPosixFiles).
+template <typename Row>
+std::vector<Row> PlatformRows(std::vector<Row> rows, const std::vector<Row>& wide,
+                              const std::vector<Row>& posix) {
+  if (kWideCommandLine) rows.insert(rows.end(), wide.begin(), wide.end());
+  if (kPosixFiles) rows.insert(rows.end(), posix.begin(), posix.end());
+  return rows;
+}
+
 // A test name made of |what|: letters and digits kept, anything else '_'.
 std::string TestName(const char* what);
 

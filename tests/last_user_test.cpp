@@ -74,12 +74,7 @@ const std::vector<Case>& Cases() {
      "Error: Cannot install file (err=-3).\n", 0, "Ann", "pipe"},
   };
   // clang-format on
-  static const std::vector<Case> all = [] {
-    std::vector<Case> rows = cases;
-    if (kWideCommandLine) rows.insert(rows.end(), wide.begin(), wide.end());
-    if (kPosixFiles) rows.insert(rows.end(), fifo.begin(), fifo.end());
-    return rows;
-  }();
+  static const std::vector<Case> all = PlatformRows(cases, wide, fifo);
   return all;
 }
 

@@ -176,11 +176,7 @@ const std::vector<Planted>& PlantedStates() {
     {"link as the staged file", {}, {{"a.dat", "file"}}, kInstalled},
   };
   // clang-format on
-  static const std::vector<Planted> rows = [] {
-    std::vector<Planted> r = all;
-    if (kPosixFiles) r.insert(r.end(), links.begin(), links.end());
-    return r;
-  }();
+  static const std::vector<Planted> rows = PlatformRows(all, {}, links);
   return rows;
 }
 

@@ -43,8 +43,29 @@ check_windows_program() {
   # The ordinal is printed in hex in the vma column on both widths: 0x67 is 103.
   printf '%s\n' "$entries" | grep -Eq '^[[:space:]]*80+67[[:space:]].*<none>' ||
     fail "$program does not import PKGSTAGE.dll ordinal 103 by ordinal alone: $entries"
-  [ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ] && check_x86_call "$program"
+  if [ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ]; then
+    check_x86_call "$program"
+    check_x86_loads_on_old_windows "$program"
+  fi
   echo "checked: $program ($dlls)"
+}
+
+# The x86 programs load on Windows XP and later: subsystem version 4.0, and
+# every import but the install library's on the list of functions that
+# Windows 2000 already has.
+check_x86_loads_on_old_windows() {
+  program=$1
+  version=$("$tool" -p "$program" | awk '$1 == "MajorSubsystemVersion" { a = $2 } $1 == "MinorSubsystemVersion" { b = $2 } END { print a "." b }')
+  [ "$version" = 4.0 ] || fail "$program needs subsystem version $version, not 4.0"
+  "$tool" -p "$program" | awk '
+    /^\tDLL Name: / { dll = tolower($3); next }
+    /^$/ { dll = "" }
+    dll != "" && dll != "pkgstage.dll" && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print dll, $NF }' |
+    while read -r entry; do
+      grep -qxF "$entry" "$(dirname "$0")/windows-2000-imports.txt" || echo "$entry"
+    done >"$build/new-imports.txt"
+  [ ! -s "$build/new-imports.txt" ] ||
+    fail "$program imports what is not known on Windows 2000: $(tr '\n' ';' <"$build/new-imports.txt")"
 }
 
 # On x86 the entry is called through its import address, and the stack

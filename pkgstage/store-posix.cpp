@@ -31,8 +31,29 @@ int StoreFolder(char* out, size_t room) {
   return written > 0 && static_cast<size_t>(written) < room;
 }
 
+namespace {
+
+// Makes the entries of the folder that holds |path| durable: a new name
+// lives in its folder, and only an fsync of that folder puts it on the disk.
+// Some file systems refuse an fsync of a folder; the entry is then as safe
+// as they make it, and that is no failure of the install.
+void SyncFolderOf(const char* path) {
+  char folder[kPathRoom];
+  const char* slash = strrchr(path, '/');
+  size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - path);
+  if (length == 0 || length >= sizeof folder) return;
+  memcpy(folder, path, length);
+  folder[length] = '\0';
+  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
 void CreateFolder(const char* path) {
-  mkdir(path, 0755);
+  if (mkdir(path, 0755) == 0) SyncFolderOf(path);
 }
 
 int IsFolder(const char* path, int allow_redirect) {
@@ -141,19 +162,7 @@ int CopyInto(FileHandle source, const char* source_path, const char* temp) {
 
 int ReplaceWith(const char* temp, const char* target) {
   if (rename(temp, target) != 0) return 0;
-  // The rename itself lives in the folder: flush it too, so the staged file
-  // is there after a crash.
-  char folder[kPathRoom];
-  const char* slash = strrchr(target, '/');
-  size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - target);
-  if (length == 0 || length >= sizeof folder) return 1;
-  memcpy(folder, target, length);
-  folder[length] = '\0';
-  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
-  }
+  SyncFolderOf(target);
   return 1;
 }
 

@@ -28,7 +28,14 @@ int IsSeparator(char c);
 int StoreFolder(char* out, size_t room);
 
 // Tries to create the folder |path|; whether it did, or it was there
-// already, is for IsFolder to tell.
+// already, is for IsFolder to tell. A folder it creates is durable before
+// it returns: on POSIX the new name is flushed in its parent (an fsync of
+// the parent), so that after a crash a staged file is never lost with the
+// folders it was staged into. Only a folder this call created costs that
+// flush, so an install into existing folders costs nothing more. Windows
+// has no portable way to flush a folder's entry (short of flushing the
+// whole volume, which needs an administrator); there a new folder is as
+// durable as the file system makes it (NTFS journals it).
 void CreateFolder(const char* path);
 
 // Returns 1 when |path| is a folder. With |allow_redirect| 0, a link or other

@@ -5,7 +5,7 @@
 #   install-deps.sh linux    the Linux build alone
 set -eu
 
-packages="cmake ninja-build g++ googletest binutils git"
+packages="cmake ninja-build g++ googletest binutils git strace"
 if [ "${1:-all}" != linux ]; then
   # Sanitizers and libFuzzer (clang), static analysis, the Windows builds.
   # wine32 lets machines that can run 32-bit programs run the x86 tests too.

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sstream>
 #include <string>
+#include <utility>
 
 #include "harness.h"
 #include "process-posix.h"
@@ -45,27 +47,74 @@ class FaultTest : public ::testing::TestWithParam<bool> {
   std::string work_;
 };
 
-TEST_P(FaultTest, FullStoreKeepsTheStagedCopyAndLeavesNothingElse) {
+// A copy that cannot be made whole, or cannot be flushed to the disk, is
+// never staged: the store keeps what it had.
+TEST_P(FaultTest, FailedCopyKeepsTheStagedCopyAndLeavesNothingElse) {
+  ChildSetup full;
+  full.max_file_size = 64 * 1024;
+  ChildSetup unflushed;
+  // Into existing folders the first fsync is the copy's.
+  unflushed.under = {"strace", "-o", "/dev/null", "-e", "inject=fsync:error=EIO:when=1"};
   std::string source = Join(work_, "a.dat");
-  WriteBytes(source, "the version staged before");
-  ASSERT_EQ(Run({"a.dat", "Ann"}).exit_code, 1);
-
   std::string larger(1024 * 1024, 'n');
-  WriteBytes(source, larger);
-  ChildSetup small;
-  small.max_file_size = 64 * 1024;
-  Outcome full = Run({"a.dat", "Ann"}, small);
-  EXPECT_EQ(full.out, "Error: Cannot install file (err=-4).\n");
-  EXPECT_EQ(full.exit_code, 0);
-  EXPECT_EQ(full.err, "");
-  EXPECT_EQ(Staged(), "the version staged before");
-  EXPECT_EQ(FilesBelow(base_), (Files{"pkgstage", "pkgstage/Ann", "pkgstage/Ann/.pkgstage.lock",
-                                      "pkgstage/Ann/a.dat"}));
-  EXPECT_TRUE(ReadBytes(source) == larger);
+  for (const auto& failure :
+       {std::make_pair("store full", full), std::make_pair("copy not flushed", unflushed)}) {
+    SCOPED_TRACE(failure.first);
+    WriteBytes(source, "the version staged before");
+    ASSERT_EQ(Run({"a.dat", "Ann"}).exit_code, 1);
 
-  // With room again, the same request goes through.
-  EXPECT_EQ(Run({"a.dat", "Ann"}).out, "Installed file a.dat for user Ann.\n");
-  EXPECT_TRUE(Staged() == larger);
+    WriteBytes(source, larger);
+    Outcome failed = Run({"a.dat", "Ann"}, failure.second);
+    EXPECT_EQ(failed.out, "Error: Cannot install file (err=-4).\n");
+    EXPECT_EQ(failed.exit_code, 0);
+    EXPECT_EQ(failed.err, "");
+    EXPECT_TRUE(Staged() == "the version staged before");
+    EXPECT_EQ(FilesBelow(base_), (Files{"pkgstage", "pkgstage/Ann", "pkgstage/Ann/.pkgstage.lock",
+                                        "pkgstage/Ann/a.dat"}));
+    EXPECT_TRUE(ReadBytes(source) == larger);
+
+    // Without the fault, the same request goes through.
+    EXPECT_EQ(Run({"a.dat", "Ann"}).out, "Installed file a.dat for user Ann.\n");
+    EXPECT_TRUE(Staged() == larger);
+  }
+}
+
+// What is staged survives a power cut, read from a trace of the calls that
+// make it durable, for a first install into a store whose folders are all
+// new: each folder created is flushed in its parent, the copy is flushed
+// before it is renamed into place, and its folder after the rename.
+TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
+  std::string home = Join(Join(base_, "data"), "home");
+  SetEnvironment(kStoreBaseVariable, home);
+  WriteBytes(Join(work_, "a.dat"), "bytes");
+  std::string trace = Join(work_, "trace");
+  ChildSetup traced;
+  traced.under = {"strace", "-o", trace,
+                  "-y",     "-e", "trace=mkdir,mkdirat,rename,renameat,renameat2,fsync,fdatasync"};
+  EXPECT_EQ(Run({"a.dat", "Ann"}, traced).out, "Installed file a.dat for user Ann.\n");
+
+  // The calls that did something, as "call path...", in their order.
+  std::vector<std::string> calls;
+  std::istringstream lines(ReadBytes(trace));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() < 4 || line.compare(line.size() - 4, 4, " = 0") != 0) continue;
+    std::string call = line.substr(0, line.find('('));
+    std::string paths;
+    for (size_t at = line.find_first_of("\"<"); at != std::string::npos;
+         at = line.find_first_of("\"<", at + 1)) {
+      size_t end = line.find_first_of("\">", at + 1);
+      paths += " " + line.substr(at + 1, end - at - 1);
+      at = end;
+    }
+    calls.push_back(call + paths);
+  }
+  std::string store = Join(home, "pkgstage");
+  std::string user = Join(store, "Ann");
+  EXPECT_EQ(calls, (Files{"mkdir " + Join(base_, "data"), "fsync " + base_, "mkdir " + home,
+                          "fsync " + Join(base_, "data"), "mkdir " + store, "fsync " + home,
+                          "mkdir " + user, "fsync " + store, "fsync " + Join(user, ".pkgstage.tmp"),
+                          "rename " + Join(user, ".pkgstage.tmp") + " " + Join(user, "a.dat"),
+                          "fsync " + user}));
 }
 
 // Without a standard output the line is lost, but the exit status still

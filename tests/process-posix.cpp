@@ -33,6 +33,7 @@ Started StartProgramWith(const std::string& program, const std::vector<std::stri
   started.out_file = Join(scratch, "stdout");
   started.err_file = Join(scratch, "stderr");
   std::vector<char*> argv;
+  for (const std::string& arg : setup.under) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -59,9 +60,11 @@ Started StartProgramWith(const std::string& program, const std::vector<std::stri
                              static_cast<rlim_t>(setup.max_file_size)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
+    // LeakSanitizer, in the sanitized builds, cannot work under a tracer.
+    if (!setup.under.empty()) setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
     // The alarm outlives the exec and ends a program that hangs.
     alarm(60);
-    execv(program.c_str(), argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   started.process = pid;

@@ -1,5 +1,6 @@
 // Ways to start a program that only POSIX offers the tests: a limit on the
-// size of the files it writes, and standard output closed or full.
+// size of the files it writes, standard output closed or full, and another
+// program to run it under (strace, to read or fail its system calls).
 #ifndef LOADFILE_TESTS_PROCESS_POSIX_H_
 #define LOADFILE_TESTS_PROCESS_POSIX_H_
 
@@ -11,6 +12,9 @@
 struct ChildSetup {
   long max_file_size = -1;  // bytes; -1 for no limit
   enum { kFile, kClosed, kFull } out = kFile;
+  // A command and its options that the program is run under, such as
+  // {"strace", "-o", TRACE, ...}; empty to run the program itself.
+  std::vector<std::string> under;
 };
 
 Started StartProgramWith(const std::string& program, const std::vector<std::string>& args,

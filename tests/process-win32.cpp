@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <windows.h>
 
 #include <filesystem>
@@ -88,14 +89,33 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
   startup.hStdError = OpenInheritable(started.err_file, true);
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
-  std::vector<wchar_t> line(command.begin(), command.end());
-  line.push_back(L'\0');
-  if (CreateProcessW(Widen(program).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     Widen(folder).c_str(), &startup, &info)) {
-    CloseHandle(info.hThread);
-    started.process = reinterpret_cast<intptr_t>(info.hProcess);
-  } else {
-    ADD_FAILURE() << "CreateProcess " << program << " failed: " << GetLastError();
+  // A start that Wine refuses (ERROR_INTERNAL_ERROR, now and then on a busy
+  // machine) happens before the program runs, so it leaves nothing to undo
+  // and is tried again. Only the start: once the program runs, its outcome
+  // is taken as it comes.
+  const int kTries = 5;
+  DWORD error = 0;
+  for (int tries = 1; tries <= kTries; ++tries) {
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    if (CreateProcessW(Widen(program).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       Widen(folder).c_str(), &startup, &info)) {
+      CloseHandle(info.hThread);
+      started.process = reinterpret_cast<intptr_t>(info.hProcess);
+      // Said, so that a machine that refuses often is seen.
+      if (tries > 1) {
+        printf("start of %s refused (error %lu), started on try %d\n", program.c_str(), error,
+               tries);
+      }
+      break;
+    }
+    error = GetLastError();
+    if (tries == kTries) {
+      ADD_FAILURE() << "CreateProcess " << program << " failed " << kTries
+                    << " times, last: " << error;
+    } else {
+      Sleep(50 * static_cast<DWORD>(tries));
+    }
   }
   CloseHandle(startup.hStdInput);
   CloseHandle(startup.hStdOutput);

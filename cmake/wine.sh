@@ -2,6 +2,9 @@
 # Wine for the Windows builds' tests, in the prefix named by $WINEPREFIX.
 #
 #   wine.sh run x64|x86 PROGRAM [ARG...]   runs a Windows program
+#   wine.sh console x64|x86 PROGRAM [ARG...]
+#                                          runs it on a terminal, so that it
+#                                          has a Windows console
 #   wine.sh start x64|x86                  creates the prefix, starts its server
 #   wine.sh stop                           stops the prefix's server
 #   wine.sh check x64|x86                  exits 0 when this machine can run
@@ -36,6 +39,14 @@ run)
   export WINELOADER
   shift
   exec "$WINELOADER" "$@"
+  ;;
+console)
+  # Wine gives a program a console only where it runs on a terminal; script
+  # runs it on a pseudo-terminal of its own, passes its output on and exits
+  # with its status. The arguments are quoted for script's shell.
+  command="sh '$0' run"
+  for arg; do command="$command '$(printf '%s' "$arg" | sed "s/'/'\\\\''/g")'"; done
+  exec script -qefc "$command" /dev/null </dev/null
   ;;
 start)
   WINELOADER=$(loader "$1")

@@ -1,8 +1,7 @@
 #include "loadfile.h"
 
-#include <stdio.h>
-
 #include "install.h"
+#include "output.h"
 #include "probe.h"
 
 int CheckArgs(int argc, int expected) {
@@ -15,11 +14,11 @@ int FileExists(const char* path) {
 
 int CheckCommandLine(int argc, char** argv, int expected, const char* usage) {
   if (!CheckArgs(argc, expected)) {
-    fputs(usage, stdout);
+    PrintLine("%s", usage);
     return 0;
   }
   if (!FileExists(argv[1])) {
-    fputs("Error: File not found.\n", stdout);
+    PrintLine("Error: File not found.\n");
     return 0;
   }
   return 1;
@@ -30,13 +29,13 @@ int InstallFile(const char* path, const char* user) {
   // Already-installed is a non-zero status that still counts as success, so
   // it has to be told apart before the general failure test.
   if (status == kAlreadyInstalled) {
-    printf("File %s already installed for user %s.\n", path, user);
+    PrintLine("File %s already installed for user %s.\n", path, user);
     return 1;
   }
   if (status != kInstalled) {
-    printf("Error: Cannot install file (err=%d).\n", status);
+    PrintLine("Error: Cannot install file (err=%d).\n", status);
     return 0;
   }
-  printf("Installed file %s for user %s.\n", path, user);
+  PrintLine("Installed file %s for user %s.\n", path, user);
   return 1;
 }

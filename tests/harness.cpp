@@ -12,8 +12,8 @@
 namespace fs = std::filesystem;
 
 Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& folder) {
-  return FinishProgram(StartProgram(program, args, folder));
+                   const std::string& folder, Output output) {
+  return FinishProgram(StartProgram(program, args, folder, output));
 }
 
 std::string NewScratchFolder() {

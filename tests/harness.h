@@ -37,10 +37,19 @@ struct Outcome {
   std::string err;
 };
 
+// Where a started program's standard output goes: a file, read back as its
+// bytes; or (Windows) a console screen buffer whose output code page is 850,
+// as on a western console, read back as the characters it shows, in the
+// ANSI code page, each row as a line. The tests have a console only when
+// they run on a terminal (cmake/wine.sh console).
+enum class Output { kFile, kConsole };
+
 struct Started {
   intptr_t process = 0;
   std::string out_file;
   std::string err_file;
+  intptr_t console = 0;    // the screen buffer, with Output::kConsole
+  unsigned code_page = 0;  // the console's output code page before
 };
 
 // A path below the build folder, for a program: "named-user/loadfile".
@@ -52,12 +61,12 @@ std::string BuiltProgram(const std::string& relative);
 // program as the wide command line. A program that has not ended within a
 // minute is ended (on POSIX), so a hang fails the test rather than stalls it.
 Started StartProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& folder);
+                     const std::string& folder, Output output = Output::kFile);
 // Waits for a started program and collects what it wrote.
 Outcome FinishProgram(const Started& started);
 
 Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& folder);
+                   const std::string& folder, Output output = Output::kFile);
 
 // Sets (or with |unset|, removes) a variable of this process's environment,
 // which started programs inherit.

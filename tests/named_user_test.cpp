@@ -17,6 +17,7 @@ struct Case {
   int exit_code;
   std::string user = kNotCalled;  // what the library must receive
   std::string path = "";
+  Output output = Output::kFile;
 };
 
 // Names a failing case by what it tests rather than by its bytes.
@@ -84,6 +85,11 @@ const std::vector<Case>& Cases() {
     {"user with an unmapped character", {"a.dat", "\xe6\x97\xa5"}, "0", kUsage, 0},
     {"unmapped user before a missing file", {"missing.dat", "\xe6\x97\xa5"}, "0", kUsage, 0},
     {"unmapped path and user", {"\xe6\x97\xa5.dat", "\xe6\x97\xa5"}, "0", kUsage, 0},
+    // A console in code page 850 shows the line as typed: read as 850, 0xEB
+    // would be shown as U+00D9 and 0x8A as U+00E8.
+    {"user on a console", {"a.dat", "Zo\xc3\xab \xc5\xa0\xc3\xa1rka"}, "0",
+     "Installed file a.dat for user Zo\xeb \x8a\xe1rka.\n", 1, "Zo\xeb \x8a\xe1rka", "a.dat",
+     Output::kConsole},
   };
   // The probe must not wait for a writer; the library then refuses what is
   // not a regular file (the stand-in answers -3).
@@ -100,7 +106,7 @@ class NamedUserTest : public RunTest, public ::testing::WithParamInterface<Case>
 
 TEST_P(NamedUserTest, PrintsOneLineAndExits) {
   const Case& c = GetParam();
-  ExpectOutcome(Run("named-user", c.args, c.status), c.out, c.exit_code, c.user, c.path);
+  ExpectOutcome(Run("named-user", c.args, c.status, c.output), c.out, c.exit_code, c.user, c.path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, NamedUserTest, ::testing::ValuesIn(Cases()),

@@ -72,7 +72,8 @@ Started StartProgramWith(const std::string& program, const std::vector<std::stri
 }
 
 Started StartProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& folder) {
+                     const std::string& folder, Output output) {
+  EXPECT_EQ(output, Output::kFile) << "no Windows console here";
   return StartProgramWith(program, args, folder, ChildSetup());
 }
 

@@ -67,10 +67,63 @@ HANDLE OpenInheritable(const std::string& path, bool write) {
                      write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// The screen buffer of Output::kConsole: wide enough that no line of the
+// tests wraps, and filled with a character no program of the tests writes,
+// so that a blank written at the end of a line is seen.
+const SHORT kConsoleWidth = 250;
+const wchar_t kUnwritten = L'\x2591';
+
+HANDLE NewConsoleBuffer(unsigned* code_page) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE buffer =
+      CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &inherit, CONSOLE_TEXTMODE_BUFFER, nullptr);
+  if (buffer == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "no console (error " << GetLastError()
+                  << "): these tests run on a terminal, as cmake/wine.sh console gives them";
+    return nullptr;
+  }
+  // No fewer rows than the console's window has, or the size is refused.
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  EXPECT_TRUE(GetConsoleScreenBufferInfo(buffer, &info));
+  EXPECT_TRUE(SetConsoleScreenBufferSize(buffer, COORD{kConsoleWidth, info.dwSize.Y}));
+  DWORD filled = 0;
+  FillConsoleOutputCharacterW(buffer, kUnwritten, static_cast<DWORD>(kConsoleWidth * info.dwSize.Y),
+                              COORD{0, 0}, &filled);
+  *code_page = GetConsoleOutputCP();
+  EXPECT_TRUE(SetConsoleOutputCP(850));
+  return buffer;
+}
+
+// What the screen buffer shows, in the ANSI code page: each row above the
+// cursor a line, then what stands left of the cursor.
+std::string ReadConsole(HANDLE buffer) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(buffer, &info)) return "";
+  std::wstring shown;
+  std::vector<wchar_t> cells(static_cast<size_t>(info.dwSize.X));
+  for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(buffer, cells.data(), info.dwSize.X, COORD{0, row}, &read);
+    std::wstring text(cells.data(), read);
+    text.erase(text.find_last_not_of(kUnwritten) + 1);
+    shown += text;
+    if (row < info.dwCursorPosition.Y) shown += L"\r\n";
+  }
+  if (shown.empty()) return "";
+  // Without best fit, a character the code page lacks comes back as '?'.
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shown.data(),
+                                   static_cast<int>(shown.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shown.data(), static_cast<int>(shown.size()),
+                      &bytes[0], length, nullptr, nullptr);
+  return bytes;
+}
+
 }  // namespace
 
 Started StartProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& folder) {
+                     const std::string& folder, Output output) {
   Started started;
   std::string scratch = NewScratchFolder();
   started.out_file = Join(scratch, "stdout");
@@ -85,7 +138,13 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = OpenInheritable("NUL", false);
-  startup.hStdOutput = OpenInheritable(started.out_file, true);
+  if (output == Output::kConsole) {
+    HANDLE buffer = NewConsoleBuffer(&started.code_page);
+    started.console = reinterpret_cast<intptr_t>(buffer);
+    startup.hStdOutput = buffer;
+  } else {
+    startup.hStdOutput = OpenInheritable(started.out_file, true);
+  }
   startup.hStdError = OpenInheritable(started.err_file, true);
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
@@ -118,7 +177,7 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
     }
   }
   CloseHandle(startup.hStdInput);
-  CloseHandle(startup.hStdOutput);
+  if (output == Output::kFile) CloseHandle(startup.hStdOutput);
   CloseHandle(startup.hStdError);
   return started;
 }
@@ -133,6 +192,12 @@ Outcome FinishProgram(const Started& started) {
     CloseHandle(process);
   }
   outcome.out = ReadBytes(started.out_file);
+  if (started.console != 0) {
+    HANDLE buffer = reinterpret_cast<HANDLE>(started.console);
+    outcome.out = ReadConsole(buffer);
+    SetConsoleOutputCP(started.code_page);
+    CloseHandle(buffer);
+  }
   outcome.err = ReadBytes(started.err_file);
   RemoveFolder(std::filesystem::path(started.out_file).parent_path().string());
   return outcome;

@@ -43,13 +43,13 @@ void RunTest::TearDown() {
 }
 
 Outcome RunTest::Run(const std::string& edition, const std::vector<std::string>& args,
-                     const std::string& status) {
+                     const std::string& status, Output output) {
   SetEnvironment(LOADFILE_DOUBLE_STATUS, status);
   SetEnvironment(LOADFILE_DOUBLE_LOG, log_);
   const char* folder = std::getenv(LOADFILE_DOUBLE_FOLDER);
   std::string program = "tests/" + std::string(folder == nullptr ? "double" : folder) + "/" +
                         edition + "/loadfile" + kProgramSuffix;
-  Outcome outcome = RunProgram(BuiltProgram(program), args, work_);
+  Outcome outcome = RunProgram(BuiltProgram(program), args, work_, output);
   SetEnvironment(LOADFILE_DOUBLE_STATUS, "", true);
   SetEnvironment(LOADFILE_DOUBLE_LOG, "", true);
   return outcome;

@@ -32,7 +32,7 @@ class RunTest : public ::testing::Test {
   // Runs the program from the double's folder for |edition| ("named-user" or
   // "last-user") in the work folder, the double answering |status|.
   Outcome Run(const std::string& edition, const std::vector<std::string>& args,
-              const std::string& status = "0");
+              const std::string& status = "0", Output output = Output::kFile);
 
   // The calls the double received, as (user, path).
   std::vector<std::pair<std::string, std::string>> Calls() const;

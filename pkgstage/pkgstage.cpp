@@ -21,7 +21,7 @@ int IsUsableUserName(const char* user) {
   size_t length = strlen(user);
   if (length == 0 || length > 255) return 0;
   if (strcmp(user, ".") == 0 || strcmp(user, "..") == 0) return 0;
-  for (const char* c = user; *c != '\0'; ++c) {
+  for (const char* c = user; *c != '\0'; c = NextChar(c)) {
     unsigned char byte = static_cast<unsigned char>(*c);
     if (byte < 0x20 || byte == 0x7f) return 0;
     if (*c == '/' || *c == '\\' || *c == ':') return 0;
@@ -34,7 +34,7 @@ int IsUsableUserName(const char* user) {
 // reserved prefix is matched that way everywhere.
 const char* StagedName(const char* path) {
   const char* name = path;
-  for (const char* c = path; *c != '\0'; ++c) {
+  for (const char* c = path; *c != '\0'; c = NextChar(c)) {
     if (IsSeparator(*c)) name = c + 1;
   }
   if (*name == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return nullptr;
@@ -60,12 +60,11 @@ int MakeFolders(const char* path) {
   memcpy(partial, path, length + 1);
   // Each parent in turn. One that exists already, or a prefix that names no
   // folder ("C:", "\\?"), is no failure: only the end counts.
-  for (size_t i = 1; i < length; ++i) {
+  for (size_t i = 1; i < length; i = static_cast<size_t>(NextChar(partial + i) - partial)) {
     if (!IsSeparator(partial[i])) continue;
-    char kept = partial[i];
     partial[i] = '\0';
     CreateFolder(partial);
-    partial[i] = kept;
+    partial[i] = path[i];
   }
   CreateFolder(path);
   return IsFolder(path, 1);

@@ -17,6 +17,10 @@ int IsSeparator(char c) {
   return c == '/';
 }
 
+const char* NextChar(const char* c) {
+  return c + 1;
+}
+
 int StoreFolder(char* out, size_t room) {
   // XDG: a relative XDG_DATA_HOME is invalid and ignored.
   const char* data_home = getenv("XDG_DATA_HOME");

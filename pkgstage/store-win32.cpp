@@ -17,6 +17,10 @@ int IsSeparator(char c) {
   return c == '\\' || c == '/' || c == ':';
 }
 
+const char* NextChar(const char* c) {
+  return IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1] != '\0' ? c + 2 : c + 1;
+}
+
 namespace {
 
 HANDLE AsHandle(FileHandle file) {
@@ -41,15 +45,29 @@ WidePath Wide(const char* path) {
 }  // namespace
 
 int StoreFolder(char* out, size_t room) {
-  // GetEnvironmentVariableA, not getenv: it sees what the process's
-  // environment holds now, not the C runtime's copy taken at start-up.
-  char base[MAX_PATH];
-  DWORD length = GetEnvironmentVariableA("LOCALAPPDATA", base, sizeof base);
-  if (length == 0 || length >= sizeof base) return 0;
-  char full[MAX_PATH];
-  length = GetFullPathNameA(base, sizeof full, full, nullptr);
-  if (length == 0 || length >= sizeof full) return 0;
-  if (full[length - 1] == '\\') full[length - 1] = '\0';
+  // The wide API, not getenv: it sees what the process's environment holds
+  // now, not the C runtime's copy taken at start-up, and it gives the folder
+  // whole in any code page (Wine's GetEnvironmentVariableA cuts a value
+  // holding double-byte characters short).
+  wchar_t base[MAX_PATH];
+  DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return 0;
+  wchar_t wide[MAX_PATH];
+  length = GetFullPathNameW(base, MAX_PATH, wide, nullptr);
+  if (length == 0 || length >= MAX_PATH) return 0;
+  if (wide[length - 1] == L'\\') wide[length - 1] = L'\0';
+  // The store's paths are ANSI text, as the caller's are: a folder the code
+  // page cannot carry exactly has none, and no look-alike is taken for it.
+  // UTF-8 carries every character but takes neither the flag nor the
+  // question.
+  char full[kPathRoom];
+  BOOL used_default = FALSE;
+  bool utf8 = GetACP() == CP_UTF8;
+  if (WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, -1, full, sizeof full,
+                          nullptr, utf8 ? nullptr : &used_default) == 0 ||
+      used_default) {
+    return 0;
+  }
   // Paths below the store are given as \\?\ paths: they may then be longer
   // than MAX_PATH, and a user named like a device (NUL, CON) gets a folder
   // of that name instead of a write to the device.

@@ -23,6 +23,13 @@ const size_t kPathRoom = 4096;
 // Returns 1 when |c| ends a folder name in a path given by the caller.
 int IsSeparator(char c);
 
+// Returns where the character after the one at |c| (not the string's end)
+// begins. On Windows a character of a double-byte ANSI code page (932, 936,
+// 949, 950) takes two bytes, and the second can be 0x5C, '\': paths and
+// user names are scanned a character at a time, so that it is never taken
+// for a separator. Elsewhere each byte is a character.
+const char* NextChar(const char* c);
+
 // Writes the store folder's path (without a trailing separator) into |out|.
 // Returns 0 when the environment names no usable base or it does not fit.
 int StoreFolder(char* out, size_t room);

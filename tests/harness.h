@@ -27,6 +27,8 @@ extern const char* const kProgramSuffix;
 // the program converts to the ANSI code page (Windows), rather than as the
 // caller's bytes.
 extern const bool kWideCommandLine;
+// The ANSI code page the tests run in (Windows), or 0 where there is none.
+unsigned AnsiCodePage();
 // Whether files are POSIX files: FIFOs and symbolic links that any user can
 // make, and the stand-in's store below $HOME when XDG_DATA_HOME is unset.
 extern const bool kPosixFiles;

@@ -83,6 +83,57 @@ TEST_F(StandInTest, StagesUnderTheLastComponentOnly) {
   EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
 }
 
+// Where a request is staged, in the ANSI code page: the last component of
+// the path, in the user's folder, below the store's base. In a double-byte
+// code page (the Windows run in code page 932) the second byte of a
+// character can be 0x5C, '\\', and is never taken for a separator.
+struct StagedAs {
+  const char* what;
+  std::string base;  // the folder, below a scratch folder, that holds the store
+  std::string user;
+  std::string name;  // the source's, below the sources folder
+};
+
+void PrintTo(const StagedAs& s, std::ostream* os) {
+  *os << s.what;
+}
+
+const std::vector<StagedAs>& StagedAsRows() {
+  static const std::vector<StagedAs> rows = [] {
+    std::vector<StagedAs> all = {{"plain names", "base", "Ann", "a.dat"}};
+    if (AnsiCodePage() == 932) {
+      // U+8868, 0x95 0x5C in code page 932.
+      all.push_back({"file name ending its character in 0x5C", "base", "Ann", "\x95\x5c.dat"});
+      all.push_back({"user ending its character in 0x5C", "base", "\x95\x5c", "a.dat"});
+      all.push_back({"store below a folder ending in 0x5C", "\x95\x5c", "Ann", "a.dat"});
+    }
+    return all;
+  }();
+  return rows;
+}
+
+class StagedAsTest : public StandInTest, public ::testing::WithParamInterface<StagedAs> {};
+
+TEST_P(StagedAsTest, StagesUnderTheUserAndTheFileName) {
+  // The run that asks for a code page must have it, or it tests nothing.
+  if (const char* asked = std::getenv("LOADFILE_CODE_PAGE")) {
+    ASSERT_EQ(AnsiCodePage(), static_cast<unsigned>(std::atoi(asked)));
+  }
+  const StagedAs& s = GetParam();
+  std::string base = Join(base_, s.base);
+  std::filesystem::create_directories(base);
+  SetEnvironment(kStoreBaseVariable, base);
+  std::string path = Source(s.name, "bytes");
+  EXPECT_EQ(PkgStageInstall(s.user.c_str(), path.c_str()), kInstalled);
+  EXPECT_EQ(ReadBytes(Join(Join(Join(base, "pkgstage"), s.user), s.name)), "bytes");
+  EXPECT_EQ(PkgStageInstall(s.user.c_str(), path.c_str()), kAlreadyInstalled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StagedAsTest, ::testing::ValuesIn(StagedAsRows()),
+                         [](const ::testing::TestParamInfo<StagedAs>& info) {
+                           return TestName(info.param.what);
+                         });
+
 TEST_F(StandInTest, CopiesLargeFilesWhole) {
   std::string bytes(3 * 1024 * 1024 + 17, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 >> 5);

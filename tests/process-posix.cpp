@@ -97,6 +97,10 @@ void SetEnvironment(const std::string& name, const std::string& value, bool unse
   }
 }
 
+unsigned AnsiCodePage() {
+  return 0;
+}
+
 void MakeFifo(const std::string& path) {
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
 }

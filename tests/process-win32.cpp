@@ -203,6 +203,10 @@ Outcome FinishProgram(const Started& started) {
   return outcome;
 }
 
+unsigned AnsiCodePage() {
+  return GetACP();
+}
+
 void MakeFifo(const std::string& path) {
   FAIL() << "no FIFOs on Windows: " << path;
 }

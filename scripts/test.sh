@@ -12,6 +12,10 @@ trap 'rm -f "$log"' EXIT
 for preset in linux linux-asan linux-fuzz windows-x64 windows-x86; do
   echo "== $preset"
   cmake --workflow --preset "$preset" | tee -a "$log"
+  # Starts that Wine refused and the tests tried again: no failure, but a
+  # machine that refuses often should be seen.
+  grep -h -e '^start of .* refused' -e 'could not start a program' \
+    "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null || true
 done
 sh scripts/lint.sh
 echo "== release"

@@ -36,24 +36,44 @@ windows_path() {
 # Runs block N in SCENARIO ("all there", "no a.dat", "no library") and
 # prints what it printed, without carriage returns.
 run() {
-  rm -rf "$work/here" "$work/store" "$work/bin"
-  mkdir -p "$work/here" "$work/store/pkgstage/Ann/b.prc" "$work/bin"
-  [ "$2" = "no a.dat" ] || echo a >"$work/here/a.dat"
-  echo a >"$work/here/a.prc"
-  echo b >"$work/here/b.prc"
   if [ "$language" = sh ]; then
-    cp "$build/named-user/loadfile" "$work/bin/"
-    [ "$2" = "no library" ] || cp "$build/named-user/libpkgstage.so" "$work/bin/"
+    lay_out "$2"
     block sh "$1" >"$work/block.sh"
     (cd "$work/here" && PATH="$work/bin:$PATH" XDG_DATA_HOME="$work/store" sh "$work/block.sh" 2>/dev/null)
-  else
-    cp "$build/named-user/loadfile.exe" "$work/bin/"
-    [ "$2" = "no library" ] || cp "$build/named-user/PKGSTAGE.dll" "$work/bin/"
+    return
+  fi
+  # Nothing in the blocks writes to standard error, but cmd does when Wine
+  # refuses to start a program (now and then on a busy machine): such a run
+  # says nothing of the block, and it runs again from a new layout.
+  for try in 1 2 3 4 5; do
+    lay_out "$2"
     block bat "$1" | sed 's/$/\r/' >"$work/block.cmd"
     printf '@set PATH=%s;%%PATH%%\r\n@set LOCALAPPDATA=%s\r\n@cd /d %s\r\n@call %s\r\n' \
       "$(windows_path "$work/bin")" "$(windows_path "$work/store")" \
       "$(windows_path "$work/here")" "$(windows_path "$work/block.cmd")" >"$work/run.cmd"
-    sh "$wine" run "$arch" cmd.exe /q /c "$(windows_path "$work/run.cmd")" 2>/dev/null </dev/null | tr -d '\r'
+    sh "$wine" run "$arch" cmd.exe /q /c "$(windows_path "$work/run.cmd")" \
+      2>"$work/stderr" </dev/null | tr -d '\r' >"$work/stdout"
+    [ -s "$work/stderr" ] || break
+    echo "cmd block $1, $2: try $try could not start a program: $(tr -d '\r' <"$work/stderr")" >&2
+    sleep 1
+  done
+  cat "$work/stdout"
+}
+
+# The folders of a run: here/ with the files, bin/ with the program (and,
+# unless SCENARIO is "no library", the install library), store/.
+lay_out() {
+  rm -rf "$work/here" "$work/store" "$work/bin"
+  mkdir -p "$work/here" "$work/store/pkgstage/Ann/b.prc" "$work/bin"
+  [ "$1" = "no a.dat" ] || echo a >"$work/here/a.dat"
+  echo a >"$work/here/a.prc"
+  echo b >"$work/here/b.prc"
+  if [ "$language" = sh ]; then
+    cp "$build/named-user/loadfile" "$work/bin/"
+    [ "$1" = "no library" ] || cp "$build/named-user/libpkgstage.so" "$work/bin/"
+  else
+    cp "$build/named-user/loadfile.exe" "$work/bin/"
+    [ "$1" = "no library" ] || cp "$build/named-user/PKGSTAGE.dll" "$work/bin/"
   fi
 }
 

@@ -8,8 +8,10 @@
 namespace {
 
 // The longest line: a path and a user from one command line of at most
-// 32767 UTF-16 units (three bytes each at most in the ANSI code page, two
-// in UTF-16 once a line feed has become CR LF), and the format's own text.
+// 32767 UTF-16 units, each at most three bytes in the ANSI code page, and
+// the format's own text; back in UTF-16 it takes no more units than the
+// command line did, twice that if every one were a line feed to become
+// CR LF. A line that does not fit is written as bytes.
 const int kLineRoom = 3 * 32768 + 256;
 const int kWideRoom = 2 * 32768 + 256;
 
@@ -32,8 +34,8 @@ int WriteToConsole(HANDLE out, const char* line, int length) {
   }
   count += feeds;
   for (const wchar_t* at = wide; count > 0;) {
-    int piece = count < kPiece ? count : kPiece;
-    if (piece < count && IS_HIGH_SURROGATE(at[piece - 1])) --piece;
+    int piece = count;
+    if (piece > kPiece) piece = IS_HIGH_SURROGATE(at[kPiece - 1]) ? kPiece - 1 : kPiece;
     DWORD written = 0;
     // A console that stops taking the line has failed as a closed output
     // would: what is lost is lost, and it is not written again as bytes.
@@ -48,7 +50,9 @@ int WriteToConsole(HANDLE out, const char* line, int length) {
 
 }  // namespace
 
-void PrintLine(const char* format, ...) {
+// Variadic as printf is: the format attribute in output.h has the compiler
+// check every call's arguments against its format.
+void PrintLine(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
   va_list args;
   HANDLE out = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
   DWORD mode = 0;

@@ -26,6 +26,7 @@ void PrintTo(const Case& c, std::ostream* os) {
 }
 
 const std::string kLongUser = "AbcdefghijKlmnopqrstUvwxyz";  // over the last-user edition's 19
+const std::string kLongerUser(9000, 'u');  // more than one write to a console takes
 
 const std::vector<Case>& Cases() {
   // clang-format off
@@ -89,6 +90,10 @@ const std::vector<Case>& Cases() {
     // would be shown as U+00D9 and 0x8A as U+00E8.
     {"user on a console", {"a.dat", "Zo\xc3\xab \xc5\xa0\xc3\xa1rka"}, "0",
      "Installed file a.dat for user Zo\xeb \x8a\xe1rka.\n", 1, "Zo\xeb \x8a\xe1rka", "a.dat",
+     Output::kConsole},
+    // Older consoles take a long line only in pieces.
+    {"long user on a console", {"a.dat", kLongerUser}, "0",
+     "Installed file a.dat for user " + kLongerUser + ".\n", 1, kLongerUser, "a.dat",
      Output::kConsole},
   };
   // The probe must not wait for a writer; the library then refuses what is

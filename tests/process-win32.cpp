@@ -95,8 +95,8 @@ HANDLE NewConsoleBuffer(unsigned* code_page) {
   return buffer;
 }
 
-// What the screen buffer shows, in the ANSI code page: each row above the
-// cursor a line, then what stands left of the cursor.
+// What the screen buffer shows, in the ANSI code page: the rows up to the
+// cursor, a row that is not full ending its line (a full one wrapped).
 std::string ReadConsole(HANDLE buffer) {
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(buffer, &info)) return "";
@@ -108,7 +108,7 @@ std::string ReadConsole(HANDLE buffer) {
     std::wstring text(cells.data(), read);
     text.erase(text.find_last_not_of(kUnwritten) + 1);
     shown += text;
-    if (row < info.dwCursorPosition.Y) shown += L"\r\n";
+    if (row < info.dwCursorPosition.Y && text.size() < read) shown += L"\r\n";
   }
   if (shown.empty()) return "";
   // Without best fit, a character the code page lacks comes back as '?'.

@@ -26,7 +26,7 @@ void PrintTo(const Case& c, std::ostream* os) {
 }
 
 const std::string kLongUser = "AbcdefghijKlmnopqrstUvwxyz";  // over the last-user edition's 19
-const std::string kLongerUser(9000, 'u');  // more than one write to a console takes
+const std::string kLongerUser(9000, 'u');  // longer than one write to a console takes
 
 const std::vector<Case>& Cases() {
   // clang-format off

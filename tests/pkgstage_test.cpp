@@ -86,7 +86,7 @@ TEST_F(StandInTest, StagesUnderTheLastComponentOnly) {
 // Where a request is staged, in the ANSI code page: the last component of
 // the path, in the user's folder, below the store's base. In a double-byte
 // code page (the Windows run in code page 932) the second byte of a
-// character can be 0x5C, '\\', and is never taken for a separator.
+// character can be 0x5C, a backslash, and is never taken for a separator.
 struct StagedAs {
   const char* what;
   std::string base;  // the folder, below a scratch folder, that holds the store

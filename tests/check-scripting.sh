@@ -14,6 +14,8 @@ readme=$1
 build=$2
 language=$3
 arch=${4:-}
+# The README tags the cmd blocks "bat".
+tag=$([ "$language" = sh ] && echo sh || echo bat)
 wine=$(dirname "$0")/../cmake/wine.sh
 failures=0
 checks=0
@@ -38,7 +40,7 @@ windows_path() {
 run() {
   if [ "$language" = sh ]; then
     lay_out "$2"
-    block sh "$1" >"$work/block.sh"
+    block "$tag" "$1" >"$work/block.sh"
     (cd "$work/here" && PATH="$work/bin:$PATH" XDG_DATA_HOME="$work/store" sh "$work/block.sh" 2>/dev/null)
     return
   fi
@@ -47,7 +49,7 @@ run() {
   # says nothing of the block, and it runs again from a new layout.
   for try in 1 2 3 4 5; do
     lay_out "$2"
-    block bat "$1" | sed 's/$/\r/' >"$work/block.cmd"
+    block "$tag" "$1" | sed 's/$/\r/' >"$work/block.cmd"
     printf '@set PATH=%s;%%PATH%%\r\n@set LOCALAPPDATA=%s\r\n@cd /d %s\r\n@call %s\r\n' \
       "$(windows_path "$work/bin")" "$(windows_path "$work/store")" \
       "$(windows_path "$work/here")" "$(windows_path "$work/block.cmd")" >"$work/run.cmd"
@@ -84,7 +86,7 @@ expect() {
   scenario=$2
   shift 2
   out=$(run "$n" "$scenario")
-  [ "$(block "$([ "$language" = sh ] && echo sh || echo bat)" "$n")" != "" ] || {
+  [ -n "$(block "$tag" "$n")" ] || {
     echo "FAIL: the README has no $language block $n"
     failures=$((failures + 1))
     return

@@ -2,7 +2,6 @@
 // store-*.cpp files.
 #include "pkgstage.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "store.h"
@@ -16,6 +15,8 @@
 namespace {
 
 const char kReservedPrefix[] = ".pkgstage.";
+const char kLockName[] = ".pkgstage.lock";
+const char kTempName[] = ".pkgstage.tmp";
 
 int IsUsableUserName(const char* user) {
   size_t length = strlen(user);
@@ -26,62 +27,66 @@ int IsUsableUserName(const char* user) {
     if (byte < 0x20 || byte == 0x7f) return 0;
     if (*c == '/' || *c == '\\' || *c == ':') return 0;
   }
-  return 1;
+  // A folder named as the platform cannot name it: on Windows "Ann." would
+  // be a second folder beside "Ann" that Explorer and cmd open as "Ann".
+  return IsPlainName(user);
 }
 
-// Returns the last component of |path|, or nullptr when there is none that
+// Writes into |staged| the name the file at |path| is staged under: its last
+// component, as the platform opens it. Returns 0 when there is none that
 // could be staged. Windows compares names without regard to case, so the
 // reserved prefix is matched that way everywhere.
-const char* StagedName(const char* path) {
+int StagedName(const char* path, char* staged) {
   const char* name = path;
   for (const char* c = path; *c != '\0'; c = NextChar(c)) {
     if (IsSeparator(*c)) name = c + 1;
   }
-  if (*name == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return nullptr;
-  size_t i = 0;
-  while (kReservedPrefix[i] != '\0') {
-    char c = name[i];
+  size_t length = OpenedLength(name);
+  if (length == 0 || length >= kPathRoom) return 0;
+  memcpy(staged, name, length);
+  staged[length] = '\0';
+  if (strcmp(staged, ".") == 0 || strcmp(staged, "..") == 0 || !IsPlainName(staged)) return 0;
+  for (size_t i = 0; kReservedPrefix[i] != '\0'; ++i) {
+    char c = staged[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kReservedPrefix[i]) return name;
-    ++i;
+    if (c != kReservedPrefix[i]) return 1;
   }
-  return nullptr;
+  return 0;
 }
 
-// Creates |path| and any missing parents. Returns 1 when it is a folder
-// afterwards.
-int MakeFolders(const char* path) {
-  // After the first install the store is there: one look instead of a try
-  // at every parent.
-  if (IsFolder(path, 1)) return 1;
-  char partial[kPathRoom];
-  size_t length = strlen(path);
-  if (length == 0 || length >= sizeof partial) return 0;
-  memcpy(partial, path, length + 1);
-  // Each parent in turn. One that exists already, or a prefix that names no
-  // folder ("C:", "\\?"), is no failure: only the end counts.
-  for (size_t i = 1; i < length; i = static_cast<size_t>(NextChar(partial + i) - partial)) {
-    if (!IsSeparator(partial[i])) continue;
-    partial[i] = '\0';
-    CreateFolder(partial);
-    partial[i] = path[i];
+// Opens the store's folder, creating what is missing: the base and the
+// folders above it by path, as the caller named them, and each folder below
+// the base from the one above it.
+FileHandle OpenStore() {
+  char base[kPathRoom];
+  const char* below = nullptr;
+  if (!StoreBase(base, sizeof base, &below)) return kNoFile;
+  FileHandle folder = OpenFolder(base);
+  if (folder == kNoFile) {
+    // Each parent in turn. One that exists already, or a prefix that names
+    // no folder ("C:", "\\?"), is no failure: only the end counts.
+    size_t length = strlen(base);
+    for (size_t i = 1; i < length; i = static_cast<size_t>(NextChar(base + i) - base)) {
+      if (!IsSeparator(base[i])) continue;
+      char kept = base[i];
+      base[i] = '\0';
+      CreateFolder(base);
+      base[i] = kept;
+    }
+    CreateFolder(base);
+    folder = OpenFolder(base);
   }
-  CreateFolder(path);
-  return IsFolder(path, 1);
-}
-
-// Creates the user's folder if missing. Returns 1 when it is a real folder,
-// not a link that could lead out of the store.
-int MakeOwnFolder(const char* path) {
-  if (IsFolder(path, 0)) return 1;
-  CreateFolder(path);
-  return IsFolder(path, 0);
-}
-
-// Writes head + separator + tail into |joined|; 0 when it does not fit.
-int JoinPath(char* joined, const char* head, const char* tail) {
-  int written = snprintf(joined, kPathRoom, "%s%c%s", head, kSeparator, tail);
-  return written > 0 && static_cast<size_t>(written) < kPathRoom;
+  char name[kPathRoom];
+  while (folder != kNoFile && *below != '\0') {
+    size_t length = strcspn(below, "/\\");
+    memcpy(name, below, length);
+    name[length] = '\0';
+    below += length + (below[length] != '\0' ? 1 : 0);
+    FileHandle next = OpenFolderIn(folder, name);
+    CloseFile(folder);
+    folder = next;
+  }
+  return folder;
 }
 
 // Reads exactly |count| bytes into |buffer|; 0 when the file ends or fails
@@ -96,12 +101,12 @@ int ReadExactly(FileHandle file, char* buffer, long count) {
   return 1;
 }
 
-// Sets |same| to 1 when the file at |target| holds exactly the bytes of
-// |source|. A missing or unreadable target is simply not the same. Returns
-// kInstalled, or kSourceUnreadable when the source fails mid-way.
-int CompareWith(FileHandle source, const char* target, int* same) {
+// Sets |same| to 1 when the file |name| in |folder| holds exactly the bytes
+// of |source|. A missing or unreadable target is simply not the same.
+// Returns kInstalled, or kSourceUnreadable when the source fails mid-way.
+int CompareWith(FileHandle source, FileHandle folder, const char* name, int* same) {
   *same = 0;
-  FileHandle staged = OpenForRead(target);
+  FileHandle staged = OpenInFolder(folder, name);
   if (staged == kNoFile) return kInstalled;
   uint64_t source_size = 0;
   uint64_t staged_size = 0;
@@ -135,19 +140,20 @@ int CompareWith(FileHandle source, const char* target, int* same) {
 
 // Under the user's lock: leaves the staged file alone when it already holds
 // the source's bytes, or stages a fresh copy over it.
-int StageLocked(FileHandle source, const char* source_path, const char* folder, const char* name) {
-  char target[kPathRoom];
-  char temp[kPathRoom];
-  if (!JoinPath(target, folder, name) || !JoinPath(temp, folder, ".pkgstage.tmp")) {
-    return kStoreFailed;
-  }
+int StageLocked(FileHandle source, FileHandle folder, const char* name) {
+  // An alias of another entry (a short name, or the working files') is
+  // refused before it is read or written.
+  if (NamesAnother(folder, name)) return kBadFileName;
   int same = 0;
-  int status = CompareWith(source, target, &same);
+  int status = CompareWith(source, folder, name, &same);
   if (status != kInstalled) return status;
   if (same) return kAlreadyInstalled;
-  status = CopyInto(source, source_path, temp);
-  if (status == kInstalled && !ReplaceWith(temp, target)) status = kStoreFailed;
-  if (status != kInstalled) RemoveFile(temp);
+  status = CopyInto(source, folder, kTempName);
+  // The new temporary file has a short name of its own, which |name| may
+  // now reach if it reached nothing before.
+  if (status == kInstalled && NamesAnother(folder, name)) status = kBadFileName;
+  if (status == kInstalled && !ReplaceWith(folder, kTempName, name)) status = kStoreFailed;
+  if (status != kInstalled) RemoveFile(folder, kTempName);
   return status;
 }
 
@@ -155,26 +161,31 @@ int StageLocked(FileHandle source, const char* source_path, const char* folder, 
 
 extern "C" PKGSTAGE_EXPORT int PKGSTAGE_CALL PkgStageInstall(const char* user, const char* path) {
   if (user == nullptr || !IsUsableUserName(user)) return kBadUserName;
-  const char* name = path == nullptr ? nullptr : StagedName(path);
-  if (name == nullptr) return kBadFileName;
+  char name[kPathRoom];
+  if (path == nullptr || !StagedName(path, name)) return kBadFileName;
 
   // The source is opened before anything is created, so a request that
   // cannot be served leaves the store as it was.
   FileHandle source = OpenForRead(path);
   if (source == kNoFile) return kSourceUnreadable;
 
-  char store[kPathRoom];
-  char folder[kPathRoom];
-  char lock_path[kPathRoom];
   int status = kStoreFailed;
-  if (StoreFolder(store, sizeof store) && JoinPath(folder, store, user) &&
-      JoinPath(lock_path, folder, ".pkgstage.lock") && MakeFolders(store) &&
-      MakeOwnFolder(folder)) {
-    FileHandle lock = TakeLock(lock_path);
+  FileHandle store = OpenStore();
+  FileHandle folder = kNoFile;
+  if (store != kNoFile && NamesAnother(store, user)) {
+    // Another user's folder, through its short name.
+    status = kBadUserName;
+  } else if (store != kNoFile) {
+    folder = OpenFolderIn(store, user);
+  }
+  CloseFile(store);
+  if (folder != kNoFile) {
+    FileHandle lock = TakeLock(folder, kLockName);
     if (lock != kNoFile) {
-      status = StageLocked(source, path, folder, name);
+      status = StageLocked(source, folder, name);
       CloseFile(lock);
     }
+    CloseFile(folder);
   }
   CloseFile(source);
   return status;

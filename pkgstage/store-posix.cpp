@@ -1,4 +1,6 @@
-// The stand-in's file system operations on Linux and other POSIX systems.
+// The stand-in's file system operations on Linux and other POSIX systems:
+// every name below the base is resolved relative to a held descriptor, and
+// none through a link (O_NOFOLLOW).
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -21,62 +23,100 @@ const char* NextChar(const char* c) {
   return c + 1;
 }
 
-int StoreFolder(char* out, size_t room) {
+size_t OpenedLength(const char* name) {
+  return strlen(name);
+}
+
+int IsPlainName(const char* name) {
+  (void)name;
+  return 1;
+}
+
+int StoreBase(char* base, size_t room, const char** below) {
   // XDG: a relative XDG_DATA_HOME is invalid and ignored.
   const char* data_home = getenv("XDG_DATA_HOME");
   int written = -1;
   if (data_home != nullptr && data_home[0] == '/') {
-    written = snprintf(out, room, "%s/pkgstage", data_home);
+    written = snprintf(base, room, "%s", data_home);
+    *below = "pkgstage";
   } else {
     const char* home = getenv("HOME");
     if (home == nullptr || home[0] != '/') return 0;
-    written = snprintf(out, room, "%s/.local/share/pkgstage", home);
+    written = snprintf(base, room, "%s", home);
+    *below = ".local/share/pkgstage";
   }
   return written > 0 && static_cast<size_t>(written) < room;
 }
 
 namespace {
 
-// Makes the entries of the folder that holds |path| durable: a new name
-// lives in its folder, and only an fsync of that folder puts it on the disk.
-// Some file systems refuse an fsync of a folder; the entry is then as safe
-// as they make it, and that is no failure of the install.
-void SyncFolderOf(const char* path) {
-  char folder[kPathRoom];
-  const char* slash = strrchr(path, '/');
-  size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - path);
-  if (length == 0 || length >= sizeof folder) return;
-  memcpy(folder, path, length);
-  folder[length] = '\0';
-  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
+// A new name lives in its folder, and only an fsync of that folder puts it
+// on the disk. Some file systems refuse an fsync of a folder; the entry is
+// then as safe as they make it, and that is no failure of the install.
+void SyncFolder(int folder) {
+  fsync(folder);
 }
 
-}  // namespace
-
-void CreateFolder(const char* path) {
-  if (mkdir(path, 0755) == 0) SyncFolderOf(path);
-}
-
-int IsFolder(const char* path, int allow_redirect) {
-  struct stat info;
-  int found = allow_redirect ? stat(path, &info) : lstat(path, &info);
-  return found == 0 && S_ISDIR(info.st_mode);
-}
-
-FileHandle OpenForRead(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return kNoFile;
+// Opens for reading, without blocking on a FIFO, and returns the
+// descriptor when it is a regular file.
+int RegularOrNone(int fd) {
+  if (fd < 0) return -1;
   struct stat info;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
-    return kNoFile;
+    return -1;
   }
   // O_NONBLOCK only kept a FIFO from blocking the open; clear it for reading.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
+}
+
+const int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+}  // namespace
+
+void CreateFolder(const char* path) {
+  if (mkdir(path, 0755) != 0) return;
+  char parent[kPathRoom];
+  const char* slash = strrchr(path, '/');
+  size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - path);
+  if (length >= sizeof parent) return;
+  // A folder directly below the root has "/" as its parent.
+  if (length == 0) length = 1;
+  memcpy(parent, path, length);
+  parent[length] = '\0';
+  int fd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  SyncFolder(fd);
+  close(fd);
+}
+
+FileHandle OpenFolder(const char* path) {
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle OpenFolderIn(FileHandle parent, const char* name) {
+  int at = static_cast<int>(parent);
+  if (mkdirat(at, name, 0755) == 0) SyncFolder(at);
+  int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  return fd < 0 ? kNoFile : fd;
+}
+
+int NamesAnother(FileHandle folder, const char* name) {
+  (void)folder;
+  (void)name;
+  return 0;
+}
+
+FileHandle OpenForRead(const char* path) {
+  int fd = RegularOrNone(open(path, kReadFlags));
+  return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle OpenInFolder(FileHandle folder, const char* name) {
+  int fd = RegularOrNone(openat(static_cast<int>(folder), name, kReadFlags | O_NOFOLLOW));
+  return fd < 0 ? kNoFile : fd;
 }
 
 int FileSize(FileHandle file, uint64_t* size) {
@@ -102,8 +142,8 @@ void CloseFile(FileHandle file) {
   if (file != kNoFile) close(static_cast<int>(file));
 }
 
-FileHandle TakeLock(const char* path) {
-  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+FileHandle TakeLock(FileHandle folder, const char* name) {
+  int fd = openat(static_cast<int>(folder), name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return kNoFile;
   while (flock(fd, LOCK_EX) != 0) {
     if (errno != EINTR) {
@@ -154,9 +194,19 @@ int CopyFileData(int from, int to) {
 
 }  // namespace
 
-int CopyInto(FileHandle source, const char* source_path, const char* temp) {
-  (void)source_path;
-  int to = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+int CopyInto(FileHandle source, FileHandle folder, const char* temp) {
+  int at = static_cast<int>(folder);
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+  int to = openat(at, temp, flags, 0644);
+  // A file left by an interrupted run goes first, whatever its mode: the
+  // copy is a new file, with no mode of the leftover's (a read-only one
+  // would make the staged copy read-only). A link there is no leftover of
+  // ours, and is refused.
+  struct stat info;
+  if (to < 0 && errno == EEXIST && fstatat(at, temp, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(info.st_mode) && unlinkat(at, temp, 0) == 0) {
+    to = openat(at, temp, flags, 0644);
+  }
   if (to < 0) return kStoreFailed;
   int status = CopyFileData(static_cast<int>(source), to);
   if (status == kInstalled && fsync(to) != 0) status = kStoreFailed;
@@ -164,12 +214,13 @@ int CopyInto(FileHandle source, const char* source_path, const char* temp) {
   return status;
 }
 
-int ReplaceWith(const char* temp, const char* target) {
-  if (rename(temp, target) != 0) return 0;
-  SyncFolderOf(target);
+int ReplaceWith(FileHandle folder, const char* temp, const char* target) {
+  int at = static_cast<int>(folder);
+  if (renameat(at, temp, at, target) != 0) return 0;
+  SyncFolder(at);
   return 1;
 }
 
-void RemoveFile(const char* path) {
-  unlink(path);
+void RemoveFile(FileHandle folder, const char* name) {
+  unlinkat(static_cast<int>(folder), name, 0);
 }

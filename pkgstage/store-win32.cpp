@@ -2,13 +2,35 @@
 //
 // Paths arrive as ANSI text and are converted here, as the ANSI API would
 // convert them, for the wide API: only that one accepts \\?\ paths longer
-// than MAX_PATH.
+// than MAX_PATH. Below the base, files and folders are opened relative to a
+// held folder with NtCreateFile, and renamed relative to it with
+// NtSetInformationFile, which kernel32 offers no way to do; ntdll has both
+// since Windows NT 4.
+//
+// Windows opens a name that is a link or a junction as the entry itself
+// when asked to (FILE_OPEN_REPARSE_POINT), and the entry then carries
+// FILE_ATTRIBUTE_REPARSE_POINT: that is the documented refusal of a
+// redirection. Some systems that run Windows programs (Wine) follow a link
+// of the host's all the same and show it only in the folder's listing. So a
+// folder is taken only when its entry in the parent's listing, read after
+// the open, is no reparse point and has the file ID of the folder opened: a
+// swap before the open or between the open and the listing is seen either
+// way.
+#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include "pkgstage.h"
 #include "store.h"
+
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apc, PVOID context,
+                                               PIO_STATUS_BLOCK io, PVOID data, ULONG room,
+                                               FILE_INFORMATION_CLASS kind, BOOLEAN single,
+                                               PUNICODE_STRING mask, BOOLEAN restart);
+extern "C" BOOLEAN NTAPI RtlEqualUnicodeString(const UNICODE_STRING* a, const UNICODE_STRING* b,
+                                               BOOLEAN ignore_case);
 
 const char kSeparator = '\\';
 
@@ -23,6 +45,11 @@ const char* NextChar(const char* c) {
 
 namespace {
 
+const NTSTATUS kSuccess = 0;
+const NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+const NTSTATUS kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
+const NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+
 HANDLE AsHandle(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
 }
@@ -31,29 +58,169 @@ FileHandle FromHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
-// A path converted from the ANSI code page; empty when it does not convert.
-struct WidePath {
+// A path or a name converted from the ANSI code page; empty when it does
+// not convert.
+struct WideText {
   wchar_t text[kPathRoom];
+  USHORT bytes;  // the length in bytes, without the NUL
 };
 
-WidePath Wide(const char* path) {
-  WidePath wide;
-  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide.text, kPathRoom) == 0) wide.text[0] = L'\0';
+WideText Wide(const char* path) {
+  WideText wide;
+  int count = MultiByteToWideChar(CP_ACP, 0, path, -1, wide.text, kPathRoom);
+  if (count == 0) wide.text[0] = L'\0';
+  wide.bytes = static_cast<USHORT>(count > 1 ? 2 * (count - 1) : 0);
   return wide;
+}
+
+// Opens |name| in |folder| with NtCreateFile, synchronously; an empty name
+// opens |folder| again. |*status| tells why an open failed.
+HANDLE OpenRelative(HANDLE folder, const WideText& name, ACCESS_MASK access, ULONG share,
+                    ULONG disposition, ULONG options, NTSTATUS* status = nullptr) {
+  UNICODE_STRING text;
+  text.Buffer = const_cast<PWSTR>(name.text);
+  text.Length = name.bytes;
+  text.MaximumLength = name.bytes;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  NTSTATUS result =
+      NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                   share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (status != nullptr) *status = result;
+  return result == kSuccess ? file : INVALID_HANDLE_VALUE;
+}
+
+const ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const ULONG kFileOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
+
+DWORD AttributesOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(file, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+int IsRedirection(DWORD attributes) {
+  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// A file opened relative to a folder, when it is a plain file.
+HANDLE PlainFileOrNone(HANDLE file) {
+  if (file != INVALID_HANDLE_VALUE && IsRedirection(AttributesOf(file))) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+// What a folder's listing says of one entry.
+struct Entry {
+  DWORD attributes;
+  int has_id;
+  LONGLONG id;
+  UNICODE_STRING name;  // the entry's own (long) name, in |data|
+  LONGLONG data[(sizeof(FILE_ID_BOTH_DIR_INFORMATION) + sizeof(WCHAR[256])) / sizeof(LONGLONG) + 1];
+};
+
+// Looks |name| up in the listing of |folder|, where it matches the long or
+// the short name of an entry. Returns 1 when found, 0 when there is no such
+// entry, -1 when the listing cannot be read. A listing takes the name it
+// is given at its first read of a handle only, so each look-up reads a
+// handle of its own. Windows 2000 lists no file IDs.
+int FindEntry(HANDLE folder, const WideText& name, Entry* entry) {
+  UNICODE_STRING mask;
+  mask.Buffer = const_cast<PWSTR>(name.text);
+  mask.Length = name.bytes;
+  mask.MaximumLength = name.bytes;
+  WideText self = Wide("");
+  NTSTATUS status = kInvalidInfoClass;
+  for (int with_id = 1; with_id >= 0 && status == kInvalidInfoClass; --with_id) {
+    HANDLE listing =
+        OpenRelative(folder, self, FILE_LIST_DIRECTORY, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
+    if (listing == INVALID_HANDLE_VALUE) return -1;
+    IO_STATUS_BLOCK io;
+    status = NtQueryDirectoryFile(
+        listing, nullptr, nullptr, nullptr, &io, entry->data, sizeof entry->data,
+        with_id ? FileIdBothDirectoryInformation : FileBothDirectoryInformation, TRUE, &mask, TRUE);
+    CloseHandle(listing);
+    entry->has_id = with_id;
+  }
+  // STATUS_NO_SUCH_FILE, or STATUS_NO_MORE_FILES: no entry of that name.
+  if (status == static_cast<NTSTATUS>(0xC000000F) || status == static_cast<NTSTATUS>(0x80000006)) {
+    return 0;
+  }
+  if (status != kSuccess) return -1;
+  if (entry->has_id) {
+    const FILE_ID_BOTH_DIR_INFORMATION* found =
+        reinterpret_cast<const FILE_ID_BOTH_DIR_INFORMATION*>(entry->data);
+    entry->attributes = found->FileAttributes;
+    entry->id = found->FileId.QuadPart;
+    entry->name.Buffer = const_cast<PWSTR>(found->FileName);
+    entry->name.Length = static_cast<USHORT>(found->FileNameLength);
+  } else {
+    const FILE_BOTH_DIR_INFORMATION* found =
+        reinterpret_cast<const FILE_BOTH_DIR_INFORMATION*>(entry->data);
+    entry->attributes = found->FileAttributes;
+    entry->id = 0;
+    entry->name.Buffer = const_cast<PWSTR>(found->FileName);
+    entry->name.Length = static_cast<USHORT>(found->FileNameLength);
+  }
+  entry->name.MaximumLength = entry->name.Length;
+  return 1;
+}
+
+// Whether |name| is a reserved device name, alone or before an extension,
+// dots or blanks.
+int IsDeviceName(const wchar_t* name) {
+  size_t length = wcscspn(name, L".");
+  while (length > 0 && name[length - 1] == L' ') --length;
+  if (length == 3) {
+    return _wcsnicmp(name, L"CON", 3) == 0 || _wcsnicmp(name, L"PRN", 3) == 0 ||
+           _wcsnicmp(name, L"AUX", 3) == 0 || _wcsnicmp(name, L"NUL", 3) == 0;
+  }
+  if (length != 4 || (_wcsnicmp(name, L"COM", 3) != 0 && _wcsnicmp(name, L"LPT", 3) != 0)) {
+    return 0;
+  }
+  wchar_t digit = name[3];
+  return (digit >= L'0' && digit <= L'9') || digit == L'\x00B9' || digit == L'\x00B2' ||
+         digit == L'\x00B3';
 }
 
 }  // namespace
 
-int StoreFolder(char* out, size_t room) {
+size_t OpenedLength(const char* name) {
+  // No second byte of a double-byte character is a dot or a blank (they
+  // are 0x40 and above), so the bytes can be read from the end.
+  size_t length = strlen(name);
+  while (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) --length;
+  return length;
+}
+
+int IsPlainName(const char* name) {
+  WideText wide = Wide(name);
+  size_t length = wide.bytes / 2;
+  if (length == 0) return 0;
+  if (wide.text[length - 1] == L'.' || wide.text[length - 1] == L' ') return 0;
+  if (wcspbrk(wide.text, L"<>\"|?*") != nullptr) return 0;
+  return !IsDeviceName(wide.text);
+}
+
+int StoreBase(char* base, size_t room, const char** below) {
   // The wide API, not getenv: it sees what the process's environment holds
   // now, not the C runtime's copy taken at start-up, and it gives the folder
   // whole in any code page (Wine's GetEnvironmentVariableA cuts a value
-  // holding double-byte characters short).
-  wchar_t base[MAX_PATH];
-  DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return 0;
+  // holding double-byte characters short). Windows 2000 and XP set no
+  // LOCALAPPDATA: there the shell names the folder (shell32 5.0, in
+  // Windows 2000, has SHGetFolderPathW).
+  wchar_t named[MAX_PATH];
+  DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", named, MAX_PATH);
+  if (length >= MAX_PATH) return 0;
+  if (length == 0 &&
+      SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, named) != S_OK) {
+    return 0;
+  }
   wchar_t wide[MAX_PATH];
-  length = GetFullPathNameW(base, MAX_PATH, wide, nullptr);
+  length = GetFullPathNameW(named, MAX_PATH, wide, nullptr);
   if (length == 0 || length >= MAX_PATH) return 0;
   if (wide[length - 1] == L'\\') wide[length - 1] = L'\0';
   // The store's paths are ANSI text, as the caller's are: a folder the code
@@ -68,17 +235,16 @@ int StoreFolder(char* out, size_t room) {
       used_default) {
     return 0;
   }
-  // Paths below the store are given as \\?\ paths: they may then be longer
-  // than MAX_PATH, and a user named like a device (NUL, CON) gets a folder
-  // of that name instead of a write to the device.
+  // The base is given as a \\?\ path: it may then be longer than MAX_PATH.
   int written = -1;
   if (strncmp(full, "\\\\?\\", 4) == 0) {
-    written = snprintf(out, room, "%s\\pkgstage", full);
+    written = snprintf(base, room, "%s", full);
   } else if (full[0] == '\\' && full[1] == '\\') {
-    written = snprintf(out, room, "\\\\?\\UNC\\%s\\pkgstage", full + 2);
+    written = snprintf(base, room, "\\\\?\\UNC\\%s", full + 2);
   } else if (full[1] == ':' && full[2] == '\\') {
-    written = snprintf(out, room, "\\\\?\\%s\\pkgstage", full);
+    written = snprintf(base, room, "\\\\?\\%s", full);
   }
+  *below = "pkgstage";
   return written > 0 && static_cast<size_t>(written) < room;
 }
 
@@ -86,23 +252,67 @@ void CreateFolder(const char* path) {
   CreateDirectoryW(Wide(path).text, nullptr);
 }
 
-int IsFolder(const char* path, int allow_redirect) {
-  DWORD attributes = GetFileAttributesW(Wide(path).text);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-  return allow_redirect || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+FileHandle OpenFolder(const char* path) {
+  HANDLE folder = CreateFileW(Wide(path).text, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder != INVALID_HANDLE_VALUE && !(AttributesOf(folder) & FILE_ATTRIBUTE_DIRECTORY)) {
+    CloseHandle(folder);
+    return kNoFile;
+  }
+  return FromHandle(folder);
+}
+
+FileHandle OpenFolderIn(FileHandle parent, const char* name) {
+  WideText wide = Wide(name);
+  if (wide.bytes == 0) return kNoFile;
+  // Without FILE_SHARE_DELETE: while it is held, no Windows program can
+  // rename the folder away.
+  HANDLE folder =
+      OpenRelative(AsHandle(parent), wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                   FILE_OPEN_IF, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+  if (folder == INVALID_HANDLE_VALUE) return kNoFile;
+  BY_HANDLE_FILE_INFORMATION info;
+  Entry entry;
+  int held = GetFileInformationByHandle(folder, &info) && !IsRedirection(info.dwFileAttributes) &&
+             FindEntry(AsHandle(parent), wide, &entry) == 1 && !IsRedirection(entry.attributes);
+  if (held && entry.has_id) {
+    LONGLONG id = (static_cast<LONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    held = entry.id == id;
+  }
+  if (!held) {
+    CloseHandle(folder);
+    return kNoFile;
+  }
+  return FromHandle(folder);
+}
+
+int NamesAnother(FileHandle folder, const char* name) {
+  WideText wide = Wide(name);
+  UNICODE_STRING asked;
+  asked.Buffer = wide.text;
+  asked.Length = wide.bytes;
+  asked.MaximumLength = wide.bytes;
+  Entry entry;
+  // A listing that cannot be read proves nothing either way; the open that
+  // follows fails as well or reaches the name itself.
+  if (FindEntry(AsHandle(folder), wide, &entry) != 1) return 0;
+  return RtlEqualUnicodeString(&asked, &entry.name, TRUE) ? 0 : 1;
 }
 
 FileHandle OpenForRead(const char* path) {
-  HANDLE file = CreateFileW(Wide(path).text, GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(Wide(path).text, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
     return kNoFile;
   }
   return FromHandle(file);
+}
+
+FileHandle OpenInFolder(FileHandle folder, const char* name) {
+  return FromHandle(PlainFileOrNone(OpenRelative(AsHandle(folder), Wide(name), GENERIC_READ,
+                                                 kShareAll, FILE_OPEN, kFileOptions)));
 }
 
 int FileSize(FileHandle file, uint64_t* size) {
@@ -129,10 +339,22 @@ void CloseFile(FileHandle file) {
   if (file != kNoFile) CloseHandle(AsHandle(file));
 }
 
-FileHandle TakeLock(const char* path) {
-  HANDLE file = CreateFileW(Wide(path).text, GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+FileHandle TakeLock(FileHandle folder, const char* name) {
+  WideText wide = Wide(name);
+  // Opened if it is there, else created new: a create that would open an
+  // existing name follows a host's link on some systems, and a new file
+  // never does.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  NTSTATUS status = kObjectNameCollision;
+  for (int tries = 0; tries < 3 && status == kObjectNameCollision; ++tries) {
+    file = OpenRelative(AsHandle(folder), wide, GENERIC_READ | GENERIC_WRITE, kShareAll, FILE_OPEN,
+                        kFileOptions, &status);
+    if (status == kObjectNameNotFound) {
+      file = OpenRelative(AsHandle(folder), wide, GENERIC_READ | GENERIC_WRITE, kShareAll,
+                          FILE_CREATE, kFileOptions, &status);
+    }
+  }
+  file = PlainFileOrNone(file);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
   OVERLAPPED whole;
   memset(&whole, 0, sizeof whole);
@@ -143,31 +365,75 @@ FileHandle TakeLock(const char* path) {
   return FromHandle(file);
 }
 
-int CopyInto(FileHandle source, const char* source_path, const char* temp) {
-  (void)source;
-  // CopyFileW copies in the system, in constant memory. It also copies the
-  // source's attributes, and a read-only copy could never be replaced later.
-  if (!CopyFileW(Wide(source_path).text, Wide(temp).text, FALSE)) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kSourceUnreadable;
-    return kStoreFailed;
-  }
-  if (!SetFileAttributesW(Wide(temp).text, FILE_ATTRIBUTE_NORMAL)) return kStoreFailed;
-  HANDLE copy = CreateFileW(Wide(temp).text, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+int CopyInto(FileHandle source, FileHandle folder, const char* temp) {
+  // A leftover goes first, whatever its attributes: one that is read-only
+  // or hidden could not be overwritten.
+  RemoveFile(folder, temp);
+  // A new file, so no attribute of the source's comes with the copy: a
+  // read-only copy could never be replaced later.
+  HANDLE copy =
+      OpenRelative(AsHandle(folder), Wide(temp), GENERIC_WRITE, 0, FILE_CREATE, kFileOptions);
   if (copy == INVALID_HANDLE_VALUE) return kStoreFailed;
-  BOOL flushed = FlushFileBuffers(copy);
+  int status = kInstalled;
+  char buffer[65536];
+  for (;;) {
+    long got = ReadSome(source, buffer, sizeof buffer);
+    if (got < 0) status = kSourceUnreadable;
+    if (got <= 0) break;
+    DWORD put = 0;
+    if (!WriteFile(copy, buffer, static_cast<DWORD>(got), &put, nullptr) ||
+        put != static_cast<DWORD>(got)) {
+      status = kStoreFailed;
+      break;
+    }
+  }
+  if (status == kInstalled && !FlushFileBuffers(copy)) status = kStoreFailed;
   CloseHandle(copy);
-  return flushed ? kInstalled : kStoreFailed;
+  return status;
 }
 
-int ReplaceWith(const char* temp, const char* target) {
-  return MoveFileExW(Wide(temp).text, Wide(target).text,
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 1
-             : 0;
+int ReplaceWith(FileHandle folder, const char* temp, const char* target) {
+  HANDLE file = OpenRelative(AsHandle(folder), Wide(temp), DELETE | GENERIC_WRITE, 0, FILE_OPEN,
+                             kFileOptions);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  WideText name = Wide(target);
+  // FILE_RENAME_INFORMATION with the new name after it, relative to the
+  // folder held: a swap of the folder's name cannot redirect it.
+  LONGLONG room[(sizeof(FILE_RENAME_INFORMATION) + sizeof name.text) / sizeof(LONGLONG) + 1];
+  FILE_RENAME_INFORMATION* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(room);
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = AsHandle(folder);
+  rename->FileNameLength = name.bytes;
+  memcpy(rename->FileName, name.text, name.bytes);
+  IO_STATUS_BLOCK io;
+  NTSTATUS status = NtSetInformationFile(
+      file, &io, rename, sizeof(FILE_RENAME_INFORMATION) + name.bytes, FileRenameInformation);
+  // As MOVEFILE_WRITE_THROUGH does: the renamed file's metadata on the disk
+  // before the install reports it.
+  int moved = status == kSuccess && FlushFileBuffers(file);
+  CloseHandle(file);
+  return moved;
 }
 
-void RemoveFile(const char* path) {
-  DeleteFileW(Wide(path).text);
+void RemoveFile(FileHandle folder, const char* name) {
+  HANDLE file = OpenRelative(AsHandle(folder), Wide(name),
+                             DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                             FILE_OPEN, kFileOptions);
+  if (file == INVALID_HANDLE_VALUE) return;
+  IO_STATUS_BLOCK io;
+  DWORD attributes = AttributesOf(file);
+  // A read-only file cannot be deleted until the attribute is cleared. A
+  // link's own attributes are left alone: some systems would set them on
+  // its target.
+  if (!IsRedirection(attributes) &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
+    FILE_BASIC_INFORMATION basic;
+    memset(&basic, 0, sizeof basic);  // times of 0 are left as they are
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    NtSetInformationFile(file, &io, &basic, sizeof basic, FileBasicInformation);
+  }
+  FILE_DISPOSITION_INFORMATION gone;
+  gone.DoDeleteFile = TRUE;
+  NtSetInformationFile(file, &io, &gone, sizeof gone, FileDispositionInformation);
+  CloseHandle(file);
 }

@@ -2,9 +2,24 @@
 // between POSIX and Windows. store-posix.cpp and store-win32.cpp implement
 // them; pkgstage.cpp decides what to do with them.
 //
-// Files are named by narrow paths (ANSI on Windows) and held as an opaque
-// handle: a descriptor on POSIX, a HANDLE on Windows. kNoFile is never a
-// valid handle.
+// Everything below the store's base is reached through folders the
+// stand-in holds open, never through a path resolved again. Whoever can
+// write into the store can swap one of its folders for a link between a
+// check of a path and its use, and so have the stand-in write wherever the
+// caller may write. So each folder below the base is opened from the one
+// above it, refusing a link or any other redirection, and every file in the
+// user's folder (the lock, the staged file, the temporary copy, the rename)
+// is named relative to the held folder: a swap of the name changes nothing
+// the stand-in does. On POSIX the handles are descriptors (openat, mkdirat,
+// renameat with O_NOFOLLOW); on Windows they are HANDLEs, and files are
+// opened and renamed relative to them (NtCreateFile and
+// NtSetInformationFile with a RootDirectory, which Windows 2000 has).
+//
+// Only the base and the folders above it are named by path: they are the
+// caller's ($XDG_DATA_HOME, $HOME, %LOCALAPPDATA%), links allowed.
+//
+// Names are narrow (ANSI on Windows). A handle is opaque: a descriptor on
+// POSIX, a HANDLE on Windows. kNoFile is never a valid handle.
 #ifndef PKGSTAGE_STORE_H_
 #define PKGSTAGE_STORE_H_
 
@@ -30,28 +45,63 @@ int IsSeparator(char c);
 // for a separator. Elsewhere each byte is a character.
 const char* NextChar(const char* c);
 
-// Writes the store folder's path (without a trailing separator) into |out|.
-// Returns 0 when the environment names no usable base or it does not fit.
-int StoreFolder(char* out, size_t room);
+// The platform's own naming rules, for a name already free of separators,
+// control characters, "." and "..".
+//
+// Returns the length of the name the platform opens for |name|. Windows
+// drops the trailing dots and blanks of a name ("report.prc. " opens
+// report.prc); elsewhere a name is what it says.
+size_t OpenedLength(const char* name);
+// Returns 1 when |name| can be a folder or file name that the platform's
+// own tools open and delete as it stands. On Windows it cannot end in a dot
+// or a blank (those would be dropped), hold < > " | ? * (refused, and
+// wildcards to a folder listing), or be a reserved device name: CON, PRN,
+// AUX, NUL, COM0 to COM9 and LPT0 to LPT9 (also with the superscript digits
+// 1, 2 and 3), in any case, alone or before an extension, dots or blanks
+// ("nul.txt", "COM1 "). Elsewhere every such name can.
+int IsPlainName(const char* name);
 
-// Tries to create the folder |path|; whether it did, or it was there
-// already, is for IsFolder to tell. A folder it creates is durable before
-// it returns: on POSIX the new name is flushed in its parent (an fsync of
-// the parent), so that after a crash a staged file is never lost with the
-// folders it was staged into. Only a folder this call created costs that
-// flush, so an install into existing folders costs nothing more. Windows
-// has no portable way to flush a folder's entry (short of flushing the
-// whole volume, which needs an administrator); there a new folder is as
-// durable as the file system makes it (NTFS journals it).
+// Writes into |base| the path of the folder the store is below, and points
+// |below| at the store's path relative to it (folder names joined by
+// kSeparator). Returns 0 when the environment names no usable base or it
+// does not fit.
+int StoreBase(char* base, size_t room, const char** below);
+
+// Tries to create the folder |path| (the base or a folder above it);
+// whether it did, or it was there already, is for OpenFolder to tell. A
+// folder it creates is durable before it returns: on POSIX the new name is
+// flushed in its parent (an fsync of the parent), so that after a crash a
+// staged file is never lost with the folders it was staged into. Only a
+// folder this call created costs that flush, so an install into existing
+// folders costs nothing more. Windows has no portable way to flush a
+// folder's entry (short of flushing the whole volume, which needs an
+// administrator); there a new folder is as durable as the file system
+// makes it (NTFS journals it). OpenFolderIn creates folders likewise.
 void CreateFolder(const char* path);
 
-// Returns 1 when |path| is a folder. With |allow_redirect| 0, a link or other
-// redirection to a folder, which could lead out of the store, is not one.
-int IsFolder(const char* path, int allow_redirect);
+// Opens the folder |path| (the base), following links. kNoFile when it is
+// not a folder.
+FileHandle OpenFolder(const char* path);
+
+// Opens the folder |name| in |parent|, creating it when missing. Returns
+// kNoFile when it cannot, or when |name| is a link, a junction or any other
+// redirection, which could lead out of the store, or a file.
+FileHandle OpenFolderIn(FileHandle parent, const char* name);
+
+// Returns 1 when |name| in |folder| reaches an entry whose own name is
+// another: on Windows a short (8.3) alias such as GAMEFI~1.PRC opens the
+// entry "Game file.prc", so an install under the alias would replace or be
+// compared with another file. Case is not a difference. Elsewhere a name
+// reaches only itself, and this returns 0.
+int NamesAnother(FileHandle folder, const char* name);
 
 // Opens a regular file for reading. Returns kNoFile when it cannot be
 // opened or is not a regular file (a folder, a device, a pipe).
 FileHandle OpenForRead(const char* path);
+
+// Opens |name| in |folder| for reading, as OpenForRead does, never through
+// a link.
+FileHandle OpenInFolder(FileHandle folder, const char* name);
 
 // Returns the file's size in |size|; 0 on failure.
 int FileSize(FileHandle file, uint64_t* size);
@@ -63,25 +113,29 @@ long ReadSome(FileHandle file, void* buffer, size_t room);
 // Moves back to the start of the file. Returns 1 on success.
 int Rewind(FileHandle file);
 
+// Closes a file or a folder; kNoFile is ignored.
 void CloseFile(FileHandle file);
 
-// Opens (creating if missing) the lock file |path| and waits for an
-// exclusive lock on it. The lock goes with the handle: CloseFile releases
-// it, and so does the end of the process. Returns kNoFile on failure.
-FileHandle TakeLock(const char* path);
+// Opens (creating if missing) the lock file |name| in |folder|, never
+// through a link, and waits for an exclusive lock on it. The lock goes
+// with the handle: CloseFile releases it, and so does the end of the
+// process. Returns kNoFile on failure, having closed what it opened.
+FileHandle TakeLock(FileHandle folder, const char* name);
 
-// Copies |source|, open at its start and named |source_path|, into |temp|,
-// creating or truncating it, and makes the copy durable. Uses the system's
-// own copy where there is one, in constant memory. Returns kInstalled, or
-// kSourceUnreadable / kStoreFailed; on failure |temp| may hold a partial
-// copy, which the caller removes.
-int CopyInto(FileHandle source, const char* source_path, const char* temp);
+// Copies |source|, open at its start, into a new file |temp| in |folder|,
+// and makes the copy durable. A file left at |temp| by an interrupted run
+// is removed first, whatever its attributes. The copy gets no attributes of
+// the source's (a read-only copy could never be replaced). Uses the
+// system's own copy where there is one, in constant memory. Returns
+// kInstalled, or kSourceUnreadable / kStoreFailed; on failure |temp| may
+// hold a partial copy, which the caller removes.
+int CopyInto(FileHandle source, FileHandle folder, const char* temp);
 
-// Renames |temp| to |target|, replacing any file there, atomically and
-// durably. Returns 1 on success.
-int ReplaceWith(const char* temp, const char* target);
+// Renames |temp| to |target|, both in |folder|, replacing any file there,
+// atomically and durably. Returns 1 on success.
+int ReplaceWith(FileHandle folder, const char* temp, const char* target);
 
-// Deletes the file |path| if it exists.
-void RemoveFile(const char* path);
+// Deletes the file |name| in |folder| if it exists.
+void RemoveFile(FileHandle folder, const char* name);
 
 #endif  // PKGSTAGE_STORE_H_

@@ -20,7 +20,9 @@ const int kWideRoom = 2 * 32768 + 256;
 const int kPiece = 8192;
 
 // Writes |line| (|length| bytes in the ANSI code page) to the console |out|.
-// Returns 0, having written nothing, when the line does not fit the room.
+// Returns 0, having written nothing, when the line does not fit the room or
+// |out| takes no console write at all (NUL, a serial port): the bytes are
+// then for it.
 int WriteToConsole(HANDLE out, const char* line, int length) {
   wchar_t wide[kWideRoom];
   int count = MultiByteToWideChar(CP_ACP, 0, line, length, wide, kWideRoom);
@@ -37,10 +39,11 @@ int WriteToConsole(HANDLE out, const char* line, int length) {
     int piece = count;
     if (piece > kPiece) piece = IS_HIGH_SURROGATE(at[kPiece - 1]) ? kPiece - 1 : kPiece;
     DWORD written = 0;
-    // A console that stops taking the line has failed as a closed output
-    // would: what is lost is lost, and it is not written again as bytes.
+    // A console that stops taking the line part-way has failed as a closed
+    // output would: what is lost is lost, and what it showed is not written
+    // again as bytes.
     if (!WriteConsoleW(out, at, static_cast<DWORD>(piece), &written, nullptr) || written == 0) {
-      return 1;
+      return at != wide ? 1 : 0;
     }
     at += written;
     count -= static_cast<int>(written);
@@ -56,7 +59,10 @@ void PrintLine(const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
   va_list args;
   HANDLE out = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
   DWORD mode = 0;
-  if (GetConsoleMode(out, &mode)) {
+  // GetConsoleMode needs read access to the handle, and a console opened for
+  // writing only (a redirection to CON) refuses it. Such a handle is still a
+  // character device that takes WriteConsoleW; NUL is one too, and does not.
+  if (GetConsoleMode(out, &mode) || GetFileType(out) == FILE_TYPE_CHAR) {
     char line[kLineRoom];
     va_start(args, format);
     int length = vsnprintf(line, sizeof line, format, args);

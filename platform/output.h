@@ -6,11 +6,13 @@
 // the bytes it is given in its own output code page, by default the OEM one
 // (437 or 850 where the ANSI code page is 1252), so "Zoë" would appear as
 // "ZoÙ". So on Windows, when standard output is a console (the C runtime's
-// handle for it answers GetConsoleMode), the line is converted from the ANSI
-// code page to UTF-16 and written with WriteConsoleW, which the console
+// handle for it answers GetConsoleMode, or, opened for writing only as
+// ">con" opens it, is a character device), the line is converted from the
+// ANSI code page to UTF-16 and written with WriteConsoleW, which the console
 // shows as it is, whatever its code page; each "\n" becomes CR LF, as the C
-// runtime's text mode would write it. Anything that is not a console, and
-// every POSIX system, gets the bytes as the C runtime writes them.
+// runtime's text mode would write it. Anything that takes no console write
+// (a file, a pipe, NUL), and every POSIX system, gets the bytes as the C
+// runtime writes them; no line is written both ways.
 #ifndef LOADFILE_PLATFORM_OUTPUT_H_
 #define LOADFILE_PLATFORM_OUTPUT_H_
 

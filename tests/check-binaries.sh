@@ -43,6 +43,10 @@ check_windows_program() {
   # The ordinal is printed in hex in the vma column on both widths: 0x67 is 103.
   printf '%s\n' "$entries" | grep -Eq '^[[:space:]]*80+67[[:space:]].*<none>' ||
     fail "$program does not import PKGSTAGE.dll ordinal 103 by ordinal alone: $entries"
+  # Paths are handed to the wide open, which alone takes long paths: the
+  # ANSI one (fopen) keeps MAX_PATH even where long paths are enabled.
+  "$tool" -p "$program" | grep -Eq '[[:space:]]_wfopen$' || fail "$program does not import _wfopen"
+  ! "$tool" -p "$program" | grep -Eq '[[:space:]]fopen$' || fail "$program imports fopen"
   if [ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ]; then
     check_x86_call "$program"
     check_x86_loads_on_old_windows "$program"
@@ -50,9 +54,9 @@ check_windows_program() {
   echo "checked: $program ($dlls)"
 }
 
-# The x86 programs load on Windows XP and later: subsystem version 4.0, and
-# every import but the install library's on the list of functions that
-# Windows 2000 already has.
+# The x86 programs and the stand-in load on Windows XP and later: subsystem
+# version 4.0, and every import but the install library's on the list of
+# functions that Windows 2000 already has.
 check_x86_loads_on_old_windows() {
   program=$1
   version=$("$tool" -p "$program" | awk '$1 == "MajorSubsystemVersion" { a = $2 } $1 == "MinorSubsystemVersion" { b = $2 } END { print a "." b }')
@@ -116,6 +120,9 @@ else
   "$tool" -p "$library" | grep -q 'Ordinal Base 103' || fail "$library does not export ordinal 103"
   names=$("$tool" -p "$library" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | tail -n +2 | grep -c '\[')
   [ "$names" = 0 ] || fail "$library exports names"
+  if [ "$("$tool" -p "$library" | awk '$1 == "Magic" { print $2 }')" = 010b ]; then
+    check_x86_loads_on_old_windows "$library"
+  fi
   echo "checked: $library"
 fi
 

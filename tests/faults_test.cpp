@@ -110,11 +110,13 @@ TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
   }
   std::string store = Join(home, "pkgstage");
   std::string user = Join(store, "Ann");
-  EXPECT_EQ(calls, (Files{"mkdir " + Join(base_, "data"), "fsync " + base_, "mkdir " + home,
-                          "fsync " + Join(base_, "data"), "mkdir " + store, "fsync " + home,
-                          "mkdir " + user, "fsync " + store, "fsync " + Join(user, ".pkgstage.tmp"),
-                          "rename " + Join(user, ".pkgstage.tmp") + " " + Join(user, "a.dat"),
-                          "fsync " + user}));
+  // Below the base, each folder is made and flushed through the one above.
+  EXPECT_EQ(
+      calls,
+      (Files{"mkdir " + Join(base_, "data"), "fsync " + base_, "mkdir " + home,
+             "fsync " + Join(base_, "data"), "mkdirat " + home + " pkgstage", "fsync " + home,
+             "mkdirat " + store + " Ann", "fsync " + store, "fsync " + Join(user, ".pkgstage.tmp"),
+             "renameat " + user + " .pkgstage.tmp " + user + " a.dat", "fsync " + user}));
 }
 
 // Without a standard output the line is lost, but the exit status still

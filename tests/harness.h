@@ -42,15 +42,18 @@ struct Outcome {
 // Where a started program's standard output goes: a file, read back as its
 // bytes; or (Windows) a console screen buffer whose output code page is 850,
 // as on a western console, read back as the characters it shows, in the
-// ANSI code page, each row as a line. The tests have a console only when
-// they run on a terminal (cmake/wine.sh console).
-enum class Output { kFile, kConsole };
+// ANSI code page, each row as a line; or (Windows) that screen buffer made
+// the active one and given as CONOUT$ opened for writing only, as a
+// redirection to CON gives it. The tests have a console only when they run
+// on a terminal (cmake/wine.sh console).
+enum class Output { kFile, kConsole, kWriteOnlyConsole };
 
 struct Started {
   intptr_t process = 0;
   std::string out_file;
   std::string err_file;
-  intptr_t console = 0;    // the screen buffer, with Output::kConsole
+  intptr_t console = 0;    // the screen buffer, with either console output
+  intptr_t active = 0;     // the screen buffer active before, to make it so again
   unsigned code_page = 0;  // the console's output code page before
 };
 
@@ -83,6 +86,20 @@ void RemoveFolder(const std::string& folder);
 
 // Makes a FIFO at |path|, where kPosixFiles.
 void MakeFifo(const std::string& path);
+
+// Makes the file |path| read-only (and hidden, on Windows), as files copied
+// from a CD are; IsReadOnly tells whether a file is.
+void MakeReadOnly(const std::string& path);
+bool IsReadOnly(const std::string& path);
+
+// The short (8.3) name Windows gives the entry at |path|, as its last
+// component alone; "" where there are none.
+std::string ShortName(const std::string& path);
+
+// The folder the stand-in's store is below when kStoreBaseVariable is unset:
+// $HOME/.local/share on POSIX, the shell's local application data folder
+// on Windows.
+std::string DefaultStoreBase();
 
 // How many files (descriptors, or handles on Windows) this process has open.
 int OpenFiles();

@@ -91,6 +91,11 @@ const std::vector<Case>& Cases() {
     {"user on a console", {"a.dat", "Zo\xc3\xab \xc5\xa0\xc3\xa1rka"}, "0",
      "Installed file a.dat for user Zo\xeb \x8a\xe1rka.\n", 1, "Zo\xeb \x8a\xe1rka", "a.dat",
      Output::kConsole},
+    // Opened for writing only (">con"), a console refuses GetConsoleMode
+    // but takes the wide write all the same.
+    {"user on a write-only console", {"a.dat", "Zo\xc3\xab"}, "-512",
+     "File a.dat already installed for user Zo\xeb.\n", 1, "Zo\xeb", "a.dat",
+     Output::kWriteOnlyConsole},
     // Older consoles take a long line only in pieces.
     {"long user on a console", {"a.dat", kLongerUser}, "0",
      "Installed file a.dat for user " + kLongerUser + ".\n", 1, kLongerUser, "a.dat",

@@ -91,7 +91,8 @@ struct StagedAs {
   const char* what;
   std::string base;  // the folder, below a scratch folder, that holds the store
   std::string user;
-  std::string name;  // the source's, below the sources folder
+  std::string name;    // the source's, below the sources folder
+  std::string staged;  // the name staged, when not |name|
 };
 
 void PrintTo(const StagedAs& s, std::ostream* os) {
@@ -100,12 +101,20 @@ void PrintTo(const StagedAs& s, std::ostream* os) {
 
 const std::vector<StagedAs>& StagedAsRows() {
   static const std::vector<StagedAs> rows = [] {
-    std::vector<StagedAs> all = {{"plain names", "base", "Ann", "a.dat"}};
+    std::vector<StagedAs> all = {{"plain names", "base", "Ann", "a.dat", ""}};
+    // Windows opens a name without its trailing dots and blanks, and so
+    // does the copy: the file staged is the one read.
+    if (!kPosixFiles) {
+      all.push_back(
+          {"file name ending in dots and blanks", "base", "Ann", "report.prc. .", "report.prc"});
+    }
     if (AnsiCodePage() == 932) {
       // U+8868, 0x95 0x5C in code page 932.
-      all.push_back({"file name ending its character in 0x5C", "base", "Ann", "\x95\x5c.dat"});
-      all.push_back({"user ending its character in 0x5C", "base", "\x95\x5c", "a.dat"});
-      all.push_back({"store below a folder ending in 0x5C", "\x95\x5c", "Ann", "a.dat"});
+      all.push_back({"file name ending its character in 0x5C", "base", "Ann", "\x95\x5c.dat", ""});
+      all.push_back({"user ending its character in 0x5C", "base", "\x95\x5c", "a.dat", ""});
+      all.push_back({"store below a folder ending in 0x5C", "\x95\x5c", "Ann", "a.dat", ""});
+      // 0x7C, '|', is a second byte too, and no character of Windows's own.
+      all.push_back({"user ending its character in 0x7C", "base", "\x83\x7c", "a.dat", ""});
     }
     return all;
   }();
@@ -125,7 +134,9 @@ TEST_P(StagedAsTest, StagesUnderTheUserAndTheFileName) {
   SetEnvironment(kStoreBaseVariable, base);
   std::string path = Source(s.name, "bytes");
   EXPECT_EQ(PkgStageInstall(s.user.c_str(), path.c_str()), kInstalled);
-  EXPECT_EQ(ReadBytes(Join(Join(Join(base, "pkgstage"), s.user), s.name)), "bytes");
+  std::string staged = s.staged.empty() ? s.name : s.staged;
+  EXPECT_EQ(ReadBytes(Join(Join(Join(base, "pkgstage"), s.user), staged)), "bytes");
+  EXPECT_EQ(FilesBelow(Join(Join(base, "pkgstage"), s.user)), (Files{".pkgstage.lock", staged}));
   EXPECT_EQ(PkgStageInstall(s.user.c_str(), path.c_str()), kAlreadyInstalled);
 }
 
@@ -167,27 +178,52 @@ void PrintTo(const Refused& r, std::ostream* os) {
   *os << r.what;
 }
 
+// Names that Windows cannot name as they stand: without \\?\ it would drop
+// a trailing dot or blank ("Ann." and "Ann" would be two users, one of them
+// out of Explorer's and cmd's reach), take a device name for the device, and
+// refuse the other characters. Linux keeps its rules (see below). They are
+// the table's rows for Windows, where the command line is wide.
+const std::vector<Refused> kWindowsNames = {
+    {"user ending in a dot", "Ann.", "a.dat", kBadUserName},
+    {"user ending in a blank", "Ann ", "a.dat", kBadUserName},
+    {"user named as a device", "Con", "a.dat", kBadUserName},
+    {"user named as a device with an extension", "aux.dat", "a.dat", kBadUserName},
+    {"user named as a port", "COM1", "a.dat", kBadUserName},
+    {"user named as a port with an extension", "lpt2.txt", "a.dat", kBadUserName},
+    {"user named as a port with a superscript digit", "com\xb9", "a.dat", kBadUserName},
+    {"user named as a device before blanks", "NUL  .x", "a.dat", kBadUserName},
+    {"user with a star", "a*b", "a.dat", kBadUserName},
+    {"user with a question mark", "a?b", "a.dat", kBadUserName},
+    {"user with a pipe", "a|b", "a.dat", kBadUserName},
+    {"user with a quote", "a\"b", "a.dat", kBadUserName},
+    {"user with angle brackets", "<Ann>", "a.dat", kBadUserName},
+    {"file named as a device", "Ann", "con.prc", kBadFileName},
+    {"file name of dots and blanks", "Ann", "folder\\. .", kBadFileName},
+};
+
 INSTANTIATE_TEST_SUITE_P(
     Table, RefusedTest,
-    ::testing::Values(Refused{"empty user", "", "a.dat", kBadUserName},
-                      Refused{"dot user", ".", "a.dat", kBadUserName},
-                      Refused{"dot dot user", "..", "a.dat", kBadUserName},
-                      Refused{"user climbing with slash", "../x", "a.dat", kBadUserName},
-                      Refused{"user climbing with backslash", "..\\x", "a.dat", kBadUserName},
-                      Refused{"absolute user", "/tmp", "a.dat", kBadUserName},
-                      Refused{"user with a drive", "C:x", "a.dat", kBadUserName},
-                      Refused{"user with a tab", "a\tb", "a.dat", kBadUserName},
-                      Refused{"user with a line feed", "a\nb", "a.dat", kBadUserName},
-                      Refused{"user with delete", "a\x7f", "a.dat", kBadUserName},
-                      Refused{"user with 0x1F", "a\x1f", "a.dat", kBadUserName},
-                      Refused{"user of 256 bytes", std::string(256, 'u'), "a.dat", kBadUserName},
-                      Refused{"path ending in a separator", "Ann", "", kBadFileName},
-                      Refused{"path ending in dot", "Ann", "folder/.", kBadFileName},
-                      Refused{"path ending in dot dot", "Ann", "folder/..", kBadFileName},
-                      Refused{"reserved lock name", "Ann", ".pkgstage.lock", kBadFileName},
-                      Refused{"reserved name in other case", "Ann", ".PKGSTAGE.TMP", kBadFileName},
-                      Refused{"missing source", "Ann", "missing.dat", kSourceUnreadable},
-                      Refused{"source that is a folder", "Ann", "folder", kSourceUnreadable}),
+    ::testing::ValuesIn(PlatformRows<Refused>(
+        {Refused{"empty user", "", "a.dat", kBadUserName},
+         Refused{"dot user", ".", "a.dat", kBadUserName},
+         Refused{"dot dot user", "..", "a.dat", kBadUserName},
+         Refused{"user climbing with slash", "../x", "a.dat", kBadUserName},
+         Refused{"user climbing with backslash", "..\\x", "a.dat", kBadUserName},
+         Refused{"absolute user", "/tmp", "a.dat", kBadUserName},
+         Refused{"user with a drive", "C:x", "a.dat", kBadUserName},
+         Refused{"user with a tab", "a\tb", "a.dat", kBadUserName},
+         Refused{"user with a line feed", "a\nb", "a.dat", kBadUserName},
+         Refused{"user with delete", "a\x7f", "a.dat", kBadUserName},
+         Refused{"user with 0x1F", "a\x1f", "a.dat", kBadUserName},
+         Refused{"user of 256 bytes", std::string(256, 'u'), "a.dat", kBadUserName},
+         Refused{"path ending in a separator", "Ann", "", kBadFileName},
+         Refused{"path ending in dot", "Ann", "folder/.", kBadFileName},
+         Refused{"path ending in dot dot", "Ann", "folder/..", kBadFileName},
+         Refused{"reserved lock name", "Ann", ".pkgstage.lock", kBadFileName},
+         Refused{"reserved name in other case", "Ann", ".PKGSTAGE.TMP", kBadFileName},
+         Refused{"missing source", "Ann", "missing.dat", kSourceUnreadable},
+         Refused{"source that is a folder", "Ann", "folder", kSourceUnreadable}},
+        kWindowsNames, {})),
     [](const ::testing::TestParamInfo<Refused>& info) { return TestName(info.param.what); });
 
 // States left in the store before an install, by an interrupted run or by
@@ -203,6 +239,9 @@ struct Planted {
   // name in a folder outside the store that holds "file" and "folder".
   std::vector<std::pair<std::string, std::string>> links;
   int status;
+  // Whether the files and the source are read-only (and hidden, on
+  // Windows), as files copied from a CD are.
+  bool read_only = false;
 };
 
 void PrintTo(const Planted& p, std::ostream* os) {
@@ -214,6 +253,8 @@ const std::vector<Planted>& PlantedStates() {
   // clang-format off
   static const std::vector<Planted> all = {
     {"stale temporary file longer than the source", {{".pkgstage.tmp", stale}}, {}, kInstalled},
+    // Windows refuses to copy over a read-only or hidden file.
+    {"read-only hidden temporary file", {{".pkgstage.tmp", stale}}, {}, kInstalled, true},
     {"names beside the reserved ones",
      {{"pkgstage.tmp", "1"}, {".pkgstage", "2"}, {"a.dat.tmp", "3"}, {"_pkgstage.tmp", "4"}}, {},
      kInstalled},
@@ -261,6 +302,10 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
     std::filesystem::create_symlink(Join(outside, link.second), at);
   }
   std::string source = Source("a.dat", "the source's bytes");
+  if (p.read_only) {
+    for (const auto& file : p.files) MakeReadOnly(Join(folder, file.first));
+    MakeReadOnly(source);
+  }
   auto before = Snapshot(outside);
   int files = OpenFiles();
 
@@ -277,6 +322,7 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
   if (p.status == kInstalled) {
     EXPECT_FALSE(std::filesystem::is_symlink(Join(folder, "a.dat")));
     EXPECT_EQ(ReadBytes(Join(folder, "a.dat")), "the source's bytes");
+    EXPECT_FALSE(IsReadOnly(Join(folder, "a.dat")));
     EXPECT_EQ(PkgStageInstall("Ann", source.c_str()), kAlreadyInstalled);
     EXPECT_EQ(OpenFiles(), files);
   }
@@ -288,17 +334,22 @@ INSTANTIATE_TEST_SUITE_P(Table, PlantedTest, ::testing::ValuesIn(PlantedStates()
                            return TestName(info.param.what);
                          });
 
-// Without XDG_DATA_HOME the store is below $HOME, as XDG says.
-TEST_F(StandInTest, DefaultStoreIsBelowHome) {
-  if (!kPosixFiles) GTEST_SKIP() << "the Windows store has no default";
+// Without its variable the store is below $HOME, as XDG says, or on Windows
+// below the shell's local application data folder: Windows 2000 and XP set
+// no LOCALAPPDATA.
+TEST_F(StandInTest, DefaultStoreWithoutTheVariable) {
   std::string path = Source("a.dat", "bytes");
   const char* home = std::getenv("HOME");
   std::string kept = home == nullptr ? "" : home;
   SetEnvironment(kStoreBaseVariable, "", true);
-  SetEnvironment("HOME", base_);
-  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
-  SetEnvironment("HOME", kept, home == nullptr);
-  EXPECT_EQ(ReadBytes(Join(base_, ".local/share/pkgstage/Ann/a.dat")), "bytes");
+  if (kPosixFiles) SetEnvironment("HOME", base_);
+  // The Windows folder is the prefix's own: a user of this run's alone.
+  std::string user = std::filesystem::path(NewScratchFolder()).filename().string();
+  std::string folder = Join(Join(DefaultStoreBase(), "pkgstage"), user);
+  EXPECT_EQ(PkgStageInstall(user.c_str(), path.c_str()), kInstalled);
+  EXPECT_EQ(ReadBytes(Join(folder, "a.dat")), "bytes");
+  if (kPosixFiles) SetEnvironment("HOME", kept, home == nullptr);
+  RemoveFolder(folder);
 }
 
 TEST_F(StandInTest, AcceptsTheLongestUserName) {
@@ -306,13 +357,42 @@ TEST_F(StandInTest, AcceptsTheLongestUserName) {
   EXPECT_EQ(PkgStageInstall(std::string(255, 'u').c_str(), path.c_str()), kInstalled);
 }
 
-// Device names on Windows: the user gets a folder, nothing goes to a device.
-TEST_F(StandInTest, UserNamedLikeADeviceGetsAFolder) {
-  std::string path = Source("a.dat", "bytes");
-  for (const char* user : {"NUL", "CON", "com1"}) {
+// Linux keeps its rules: names that Windows refuses are plain folder and
+// file names there.
+TEST_F(StandInTest, LinuxKeepsItsNames) {
+  if (!kPosixFiles) GTEST_SKIP() << "Windows refuses these names";
+  std::string path = Source("report.prc.", "bytes");
+  for (const char* user : {"NUL", "CON", "com1", "Ann.", "Ann ", "a*b"}) {
     EXPECT_EQ(PkgStageInstall(user, path.c_str()), kInstalled) << user;
     EXPECT_EQ(PkgStageInstall(user, path.c_str()), kAlreadyInstalled) << user;
+    EXPECT_EQ(ReadBytes(Staged(user, "report.prc.")), "bytes") << user;
   }
+}
+
+// A short (8.3) name opens the entry it stands for: installed under the
+// alias of a staged file, another file would replace it (or be taken for
+// it), and the working files would be reachable too. Refused, and nothing
+// changes.
+TEST_F(StandInTest, ShortNameOfAnotherEntryIsRefused) {
+  if (kPosixFiles) GTEST_SKIP() << "no short names here";
+  std::string game = Source("Game file.prc", "the game's bytes");
+  ASSERT_EQ(PkgStageInstall("Bea", game.c_str()), kInstalled);
+  std::string folder = Join(Join(base_, "pkgstage"), "Bea");
+  // Another folder: there the alias names no file but itself.
+  std::filesystem::create_directories(Join(sources_, "other"));
+  for (const char* entry : {"Game file.prc", ".pkgstage.lock"}) {
+    std::string alias = ShortName(Join(folder, entry));
+    ASSERT_NE(alias, "") << entry;
+    ASSERT_NE(alias, entry);
+    for (const std::string& bytes : {std::string("other bytes"), ReadBytes(Join(folder, entry))}) {
+      std::string other = Join(Join(sources_, "other"), alias);
+      WriteBytes(other, bytes);
+      auto before = Snapshot(base_);
+      EXPECT_EQ(PkgStageInstall("Bea", other.c_str()), kBadFileName) << alias << ": " << bytes;
+      EXPECT_EQ(Snapshot(base_), before);
+    }
+  }
+  EXPECT_EQ(ReadBytes(Join(folder, "Game file.prc")), "the game's bytes");
 }
 
 TEST_F(StandInTest, StoreThatCannotBeMadeFailsCleanly) {
@@ -334,6 +414,7 @@ TEST_F(StandInTest, StagedFolderInTheWayFailsCleanly) {
 }
 
 TEST_F(StandInTest, NoStoreBaseFails) {
+  if (!kPosixFiles) GTEST_SKIP() << "the shell names a folder where the environment names none";
   std::string path = Source("a.dat", "bytes");
   const char* home = std::getenv("HOME");
   std::string kept = home == nullptr ? "" : home;

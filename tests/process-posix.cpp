@@ -117,3 +117,21 @@ int OpenFiles() {
 void RemoveFolder(const std::string& folder) {
   std::filesystem::remove_all(folder);
 }
+
+void MakeReadOnly(const std::string& path) {
+  chmod(path.c_str(), 0444);
+}
+
+bool IsReadOnly(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+}
+
+std::string ShortName(const std::string&) {
+  return "";
+}
+
+std::string DefaultStoreBase() {
+  const char* home = getenv("HOME");
+  return std::string(home == nullptr ? "" : home) + "/.local/share";
+}

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <stdio.h>
 #include <windows.h>
 
@@ -142,6 +143,19 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
     HANDLE buffer = NewConsoleBuffer(&started.code_page);
     started.console = reinterpret_cast<intptr_t>(buffer);
     startup.hStdOutput = buffer;
+  } else if (output == Output::kWriteOnlyConsole) {
+    HANDLE buffer = NewConsoleBuffer(&started.code_page);
+    started.console = reinterpret_cast<intptr_t>(buffer);
+    // CONOUT$ is the active screen buffer: the one made here, for the run.
+    started.active = reinterpret_cast<intptr_t>(
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(SetConsoleActiveScreenBuffer(buffer));
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    startup.hStdOutput = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inherit, OPEN_EXISTING, 0, nullptr);
+    DWORD mode = 0;
+    EXPECT_FALSE(GetConsoleMode(startup.hStdOutput, &mode)) << "the handle is not write-only";
   } else {
     startup.hStdOutput = OpenInheritable(started.out_file, true);
   }
@@ -177,7 +191,7 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
     }
   }
   CloseHandle(startup.hStdInput);
-  if (output == Output::kFile) CloseHandle(startup.hStdOutput);
+  if (output != Output::kConsole) CloseHandle(startup.hStdOutput);
   CloseHandle(startup.hStdError);
   return started;
 }
@@ -195,6 +209,11 @@ Outcome FinishProgram(const Started& started) {
   if (started.console != 0) {
     HANDLE buffer = reinterpret_cast<HANDLE>(started.console);
     outcome.out = ReadConsole(buffer);
+    if (started.active != 0) {
+      HANDLE active = reinterpret_cast<HANDLE>(started.active);
+      SetConsoleActiveScreenBuffer(active);
+      CloseHandle(active);
+    }
     SetConsoleOutputCP(started.code_page);
     CloseHandle(buffer);
   }
@@ -215,6 +234,31 @@ int OpenFiles() {
   DWORD count = 0;
   GetProcessHandleCount(GetCurrentProcess(), &count);
   return static_cast<int>(count);
+}
+
+void MakeReadOnly(const std::string& path) {
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+}
+
+bool IsReadOnly(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+std::string ShortName(const std::string& path) {
+  char alias[MAX_PATH];
+  DWORD length = GetShortPathNameA(path.c_str(), alias, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return "";
+  std::string full(alias, length);
+  return full.substr(full.find_last_of('\\') + 1);
+}
+
+std::string DefaultStoreBase() {
+  char folder[MAX_PATH];
+  if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) {
+    return "";
+  }
+  return folder;
 }
 
 void SetEnvironment(const std::string& name, const std::string& value, bool unset) {

@@ -4,8 +4,11 @@
 // PkgStageInstall(user, path) stages a copy of the file for the user at
 //   <store>/<user>/<file name>
 // where <store> is ${XDG_DATA_HOME:-$HOME/.local/share}/pkgstage on Linux and
-// %LOCALAPPDATA%\pkgstage on Windows, and <file name> is the last component
-// of |path| (after '/', and on Windows also after '\' or a drive's ':').
+// %LOCALAPPDATA%\pkgstage on Windows (without the variable, as on Windows
+// 2000 and XP, the shell's local application data folder), and <file name>
+// is the last component of |path| (after '/', and on Windows also after '\'
+// or a drive's ':'), as the platform opens it: Windows drops trailing dots
+// and blanks. Nothing is written outside the store (see store.h).
 //
 // It returns:
 //   0 (kInstalled)        the file is staged, new or replacing a file of that
@@ -27,14 +30,19 @@
 #include "install.h"
 
 // The user name cannot be a folder name: empty, ".", "..", longer than 255
-// bytes, or holding '/', '\', ':' or a control character.
+// bytes, or holding '/', '\', ':' or a control character; on Windows also
+// one its tools cannot name as it stands (IsPlainName in store.h) or the
+// short name of another user's folder.
 const int kBadUserName = -1;
 // The path has no usable file name: it ends in a separator, "." or "..",
-// or names a reserved working file.
+// or names a reserved working file; on Windows also a device name, one of
+// dots and blanks alone, or a short name that reaches another staged entry
+// or a working file.
 const int kBadFileName = -2;
 // The source cannot be opened or read, or is not a regular file.
 const int kSourceUnreadable = -3;
-// The store cannot be found, created or written, or is full.
+// The store cannot be found, created or written, or is full, or one of its
+// folders is a link or another redirection.
 const int kStoreFailed = -4;
 
 #endif  // PKGSTAGE_PKGSTAGE_H_

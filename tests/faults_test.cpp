@@ -1,15 +1,20 @@
 // The real named-user program and stand-in when the machine fails them: a
 // store that runs out of room, standard output closed or full. POSIX only:
 // the tests limit the child's file size and replace its standard output.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
 
 #include "harness.h"
 #include "process-posix.h"
+#include "settings.h"
 
 namespace {
 
@@ -36,8 +41,9 @@ class FaultTest : public ::testing::TestWithParam<bool> {
     RemoveFolder(base_);
     RemoveFolder(work_);
   }
-  Outcome Run(const std::vector<std::string>& args, const ChildSetup& setup = ChildSetup()) {
-    return FinishProgram(StartProgramWith(BuiltProgram("named-user/loadfile"), args, work_, setup));
+  Outcome Run(const std::vector<std::string>& args, const ChildSetup& setup = ChildSetup(),
+              const std::string& edition = "named-user") {
+    return FinishProgram(StartProgramWith(BuiltProgram(edition + "/loadfile"), args, work_, setup));
   }
   std::string Staged() {
     return ReadBytes(Join(Join(Join(base_, "pkgstage"), "Ann"), "a.dat"));
@@ -119,6 +125,36 @@ TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
              "renameat " + user + " .pkgstage.tmp " + user + " a.dat", "fsync " + user}));
 }
 
+// The user's folder is swapped for a link to a folder outside the store at
+// a fixed point of an install: after the stand-in has opened the folder
+// and created its lock in it, while it waits for the lock (held there by
+// a delay of flock). The install goes on in the folder it opened, now under
+// the other name, and nothing is written outside.
+TEST_P(FaultTest, FolderSwappedDuringAnInstallIsNotFollowed) {
+  WriteBytes(Join(work_, "a.dat"), "bytes");
+  std::string store = Join(base_, "pkgstage");
+  std::string folder = Join(store, "Ann");
+  std::string swap = Join(store, "swap");
+  std::string outside = NewScratchFolder();
+  std::filesystem::create_directories(folder);
+  std::filesystem::create_directory_symlink(outside, swap);
+  ChildSetup held;
+  held.under = {"strace", "-o", "/dev/null", "-e", "inject=flock:delay_enter=2000000"};
+  Started run =
+      StartProgramWith(BuiltProgram("named-user/loadfile"), {"a.dat", "Ann"}, work_, held);
+  // The lock's creation says the folder is open; a minute at most.
+  for (int i = 0; i < 60000 && !std::filesystem::exists(Join(folder, ".pkgstage.lock")); ++i) {
+    usleep(1000);
+  }
+  EXPECT_EQ(renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE), 0);
+  Outcome outcome = FinishProgram(run);
+  EXPECT_EQ(outcome.out, "Installed file a.dat for user Ann.\n");
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(FilesBelow(outside), Files{});
+  EXPECT_EQ(ReadBytes(Join(swap, "a.dat")), "bytes");
+  RemoveFolder(outside);
+}
+
 // Without a standard output the line is lost, but the exit status still
 // tells the outcome, and nothing meant for the output lands in a file.
 TEST_P(FaultTest, ClosedOrFullOutputStillGivesTheExitStatus) {
@@ -146,6 +182,47 @@ TEST_P(FaultTest, ClosedOrFullOutputStillGivesTheExitStatus) {
     EXPECT_EQ(FilesBelow(base_), (Files{"pkgstage", "pkgstage/Ann", "pkgstage/Ann/.pkgstage.lock",
                                         "pkgstage/Ann/a.dat"}));
   }
+}
+
+// Started with standard input closed, or with all three standard
+// descriptors closed, the program's first opens get descriptors 0 to 2: the
+// probe's, the stand-in's and the settings' opens must take them as the good
+// descriptors they are. The exit status still tells the outcome, and no
+// line lands in a file opened there.
+TEST_P(FaultTest, ClosedStandardDescriptorsStillInstall) {
+  std::string settings = NewScratchFolder();
+  UseSettingsIn(settings);
+  PlantName("Ann");
+  std::string bytes = "the source's bytes";
+  WriteBytes(Join(work_, "a.dat"), bytes);
+  std::string lock = Join(Join(Join(base_, "pkgstage"), "Ann"), ".pkgstage.lock");
+  std::string value = Join(settings,
+                           "registry/HKEY_CURRENT_USER/Software/Corvallex/Tandril "
+                           "Desktop/Preferences/LastUserName");
+  for (const std::vector<int>& closed : {std::vector<int>{0}, std::vector<int>{0, 1, 2}}) {
+    for (const std::string edition : {"named-user", "last-user"}) {
+      SCOPED_TRACE(edition + " with " + std::to_string(closed.size()) + " closed");
+      RemoveFolder(Join(base_, "pkgstage"));
+      ChildSetup setup;
+      setup.closed = closed;
+      std::vector<std::string> args = {"a.dat"};
+      if (edition == "named-user") args.push_back("Ann");
+      Outcome first = Run(args, setup, edition);
+      Outcome second = Run(args, setup, edition);
+      EXPECT_EQ(first.exit_code, 1);
+      EXPECT_EQ(second.exit_code, 1);
+      bool has_output = closed.size() == 1;
+      EXPECT_EQ(first.out, has_output ? "Installed file a.dat for user Ann.\n" : "");
+      EXPECT_EQ(second.out, has_output ? "File a.dat already installed for user Ann.\n" : "");
+      EXPECT_EQ(first.err + second.err, "");
+      EXPECT_TRUE(Staged() == bytes);
+      EXPECT_EQ(ReadBytes(lock), "");
+      EXPECT_EQ(ReadBytes(value), std::string("Ann\0", 4));
+      EXPECT_EQ(ReadBytes(Join(work_, "a.dat")), bytes);
+    }
+  }
+  ClearSettings();
+  RemoveFolder(settings);
 }
 
 INSTANTIATE_TEST_SUITE_P(Store, FaultTest, ::testing::Values(false, true),

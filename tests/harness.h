@@ -101,6 +101,11 @@ std::string ShortName(const std::string& path);
 // on Windows.
 std::string DefaultStoreBase();
 
+// |path| as the host system names it: the Linux path behind a Windows one
+// under Wine (wine_get_unix_file_name), or "" where there is no such host;
+// |path| itself on POSIX.
+std::string HostPath(const std::string& path);
+
 // How many files (descriptors, or handles on Windows) this process has open.
 int OpenFiles();
 

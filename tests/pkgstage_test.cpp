@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -333,6 +334,46 @@ INSTANTIATE_TEST_SUITE_P(Table, PlantedTest, ::testing::ValuesIn(PlantedStates()
                          [](const ::testing::TestParamInfo<Planted>& info) {
                            return TestName(info.param.what);
                          });
+
+// Someone who can write into the store swaps the user's folder for a link
+// to a folder outside it, over and over, while installs run (on Windows the
+// swapper runs on Wine's host, whose links Wine follows). Nothing is ever
+// written outside: each install stages into the folder it opened or
+// refuses. Under Wine one step cannot be held to that: Wine opens and
+// creates relative to a held folder, but renames by the folder's path, so
+// the staged name can land outside (Windows renames relative to the handle
+// and, while the folder is held, lets no one rename it). The lock and the
+// copy never do.
+TEST_F(StandInTest, FolderSwappedForALinkDuringInstalls) {
+  std::string outside = NewScratchFolder();
+  std::string folder = Join(Join(base_, "pkgstage"), "Ann");
+  std::filesystem::create_directories(folder);
+  std::string done = Join(sources_, "done");
+  std::vector<std::string> args = {HostPath(folder), HostPath(Join(base_, "swap")),
+                                   HostPath(outside), "3", HostPath(done)};
+  if (args[0].empty()) GTEST_SKIP() << "no host to swap folders from";
+  if (const char* seconds = std::getenv("LOADFILE_RACE_SECONDS")) args[3] = seconds;
+  Started swapper = StartProgram(BuiltProgram("tests/swapper"), args, sources_);
+  std::string source = Source("a.dat", "");
+  int installed = 0;
+  int refused = 0;
+  // Bounded, should the swapper never finish.
+  for (int i = 0; !std::filesystem::exists(done) && i < 1000000; ++i) {
+    WriteBytes(source, std::to_string(i) + std::string(static_cast<size_t>(i % 5000), 'x'));
+    int status = PkgStageInstall("Ann", source.c_str());
+    EXPECT_TRUE(status == kInstalled || status == kStoreFailed) << status;
+    (status == kInstalled ? installed : refused)++;
+  }
+  FinishProgram(swapper);
+  EXPECT_NE(ReadBytes(done), "") << "the swapper did not run";
+  Files written = FilesBelow(outside);
+  if (!kPosixFiles)
+    written.erase(std::remove(written.begin(), written.end(), "a.dat"), written.end());
+  EXPECT_EQ(written, Files{}) << installed << " installed, " << refused << " refused";
+  EXPECT_GT(installed, 0);
+  EXPECT_FALSE(std::filesystem::exists(Join(folder, ".pkgstage.tmp")));
+  RemoveFolder(outside);
+}
 
 // Without its variable the store is below $HOME, as XDG says, or on Windows
 // below the shell's local application data folder: Windows 2000 and XP set

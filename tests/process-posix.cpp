@@ -52,6 +52,7 @@ Started StartProgramWith(const std::string& program, const std::vector<std::stri
     close(out);
     close(err);
     if (setup.out == ChildSetup::kClosed) close(1);
+    for (int fd : setup.closed) close(fd);
     if (setup.max_file_size >= 0) {
       // As a shell's ulimit -f would: writes past the limit fail with EFBIG
       // rather than kill the program, since SIGXFSZ is ignored.
@@ -134,4 +135,8 @@ std::string ShortName(const std::string&) {
 std::string DefaultStoreBase() {
   const char* home = getenv("HOME");
   return std::string(home == nullptr ? "" : home) + "/.local/share";
+}
+
+std::string HostPath(const std::string& path) {
+  return path;
 }

@@ -261,6 +261,19 @@ std::string DefaultStoreBase() {
   return folder;
 }
 
+std::string HostPath(const std::string& path) {
+  typedef char*(CDECL * ToUnix)(const wchar_t*);
+  ToUnix to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (to_unix == nullptr) return "";
+  std::wstring wide = std::filesystem::absolute(path).wstring();
+  char* unix_path = to_unix(wide.c_str());
+  if (unix_path == nullptr) return "";
+  std::string host = unix_path;
+  HeapFree(GetProcessHeap(), 0, unix_path);
+  return host;
+}
+
 void SetEnvironment(const std::string& name, const std::string& value, bool unset) {
   SetEnvironmentVariableA(name.c_str(), unset ? nullptr : value.c_str());
 }

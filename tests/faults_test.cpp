@@ -90,39 +90,51 @@ TEST_P(FaultTest, FailedCopyKeepsTheStagedCopyAndLeavesNothingElse) {
 // new: each folder created is flushed in its parent, the copy is flushed
 // before it is renamed into place, and its folder after the rename.
 TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
-  std::string home = Join(Join(base_, "data"), "home");
-  SetEnvironment(kStoreBaseVariable, home);
+  // Folders made below a scratch folder, and where the machine lets the test
+  // write there (as root), below the root folder itself.
+  std::vector<std::pair<std::string, std::string>> tops = {{base_, Join(base_, "data")}};
+  std::string scratch = NewScratchFolder();
+  RemoveFolder(scratch);
+  std::string below_root = "/" + std::filesystem::path(scratch).filename().string();
+  if (access("/", W_OK) == 0) tops.emplace_back("/", below_root);
   WriteBytes(Join(work_, "a.dat"), "bytes");
-  std::string trace = Join(work_, "trace");
-  ChildSetup traced;
-  traced.under = {"strace", "-o", trace,
-                  "-y",     "-e", "trace=mkdir,mkdirat,rename,renameat,renameat2,fsync,fdatasync"};
-  EXPECT_EQ(Run({"a.dat", "Ann"}, traced).out, "Installed file a.dat for user Ann.\n");
+  for (const auto& top : tops) {
+    SCOPED_TRACE(top.second);
+    std::string home = Join(top.second, "home");
+    SetEnvironment(kStoreBaseVariable, home);
+    std::string trace = Join(work_, "trace");
+    ChildSetup traced;
+    traced.under = {"strace", "-o",
+                    trace,    "-y",
+                    "-e",     "trace=mkdir,mkdirat,rename,renameat,renameat2,fsync,fdatasync"};
+    EXPECT_EQ(Run({"a.dat", "Ann"}, traced).out, "Installed file a.dat for user Ann.\n");
 
-  // The calls that did something, as "call path...", in their order.
-  std::vector<std::string> calls;
-  std::istringstream lines(ReadBytes(trace));
-  for (std::string line; std::getline(lines, line);) {
-    if (line.size() < 4 || line.compare(line.size() - 4, 4, " = 0") != 0) continue;
-    std::string call = line.substr(0, line.find('('));
-    std::string paths;
-    for (size_t at = line.find_first_of("\"<"); at != std::string::npos;
-         at = line.find_first_of("\"<", at + 1)) {
-      size_t end = line.find_first_of("\">", at + 1);
-      paths += " " + line.substr(at + 1, end - at - 1);
-      at = end;
+    // The calls that did something, as "call path...", in their order.
+    std::vector<std::string> calls;
+    std::istringstream lines(ReadBytes(trace));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.size() < 4 || line.compare(line.size() - 4, 4, " = 0") != 0) continue;
+      std::string call = line.substr(0, line.find('('));
+      std::string paths;
+      for (size_t at = line.find_first_of("\"<"); at != std::string::npos;
+           at = line.find_first_of("\"<", at + 1)) {
+        size_t end = line.find_first_of("\">", at + 1);
+        paths += " " + line.substr(at + 1, end - at - 1);
+        at = end;
+      }
+      calls.push_back(call + paths);
     }
-    calls.push_back(call + paths);
+    std::string store = Join(home, "pkgstage");
+    std::string user = Join(store, "Ann");
+    // Below the base, each folder is made and flushed through the one above.
+    EXPECT_EQ(
+        calls,
+        (Files{"mkdir " + top.second, "fsync " + top.first, "mkdir " + home, "fsync " + top.second,
+               "mkdirat " + home + " pkgstage", "fsync " + home, "mkdirat " + store + " Ann",
+               "fsync " + store, "fsync " + Join(user, ".pkgstage.tmp"),
+               "renameat " + user + " .pkgstage.tmp " + user + " a.dat", "fsync " + user}));
   }
-  std::string store = Join(home, "pkgstage");
-  std::string user = Join(store, "Ann");
-  // Below the base, each folder is made and flushed through the one above.
-  EXPECT_EQ(
-      calls,
-      (Files{"mkdir " + Join(base_, "data"), "fsync " + base_, "mkdir " + home,
-             "fsync " + Join(base_, "data"), "mkdirat " + home + " pkgstage", "fsync " + home,
-             "mkdirat " + store + " Ann", "fsync " + store, "fsync " + Join(user, ".pkgstage.tmp"),
-             "renameat " + user + " .pkgstage.tmp " + user + " a.dat", "fsync " + user}));
+  RemoveFolder(below_root);
 }
 
 // The user's folder is swapped for a link to a folder outside the store at
@@ -182,6 +194,33 @@ TEST_P(FaultTest, ClosedOrFullOutputStillGivesTheExitStatus) {
     EXPECT_EQ(FilesBelow(base_), (Files{"pkgstage", "pkgstage/Ann", "pkgstage/Ann/.pkgstage.lock",
                                         "pkgstage/Ann/a.dat"}));
   }
+}
+
+// A source that shrinks after its size was taken, while it is compared
+// with the staged copy of its old bytes, is not "already installed": the
+// comparison reads to the ends of both. The install is held just after the
+// source's size is read (a delay of that fstat), and the source is cut
+// meanwhile.
+TEST_P(FaultTest, SourceThatShrinksWhileComparedIsCopied) {
+  std::string source = Join(work_, "a.dat");
+  WriteBytes(source, "abcdef");
+  ASSERT_EQ(Run({"a.dat", "Ann"}).exit_code, 1);
+  std::string lock = Join(Join(Join(base_, "pkgstage"), "Ann"), ".pkgstage.lock");
+  std::filesystem::remove(lock);
+  ChildSetup held;
+  // The source's second fstat is the size the comparison starts from.
+  held.under = {"strace",       "-o",   "/dev/null",
+                "-P",           source, "-e",
+                "trace=%fstat", "-e",   "inject=%fstat:delay_exit=3000000:when=2"};
+  Started run =
+      StartProgramWith(BuiltProgram("named-user/loadfile"), {"a.dat", "Ann"}, work_, held);
+  for (int i = 0; i < 60000 && !std::filesystem::exists(lock); ++i) usleep(1000);
+  usleep(1000000);
+  WriteBytes(source, "abc");
+  Outcome outcome = FinishProgram(run);
+  EXPECT_EQ(outcome.out, "Installed file a.dat for user Ann.\n");
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_EQ(Staged(), "abc");
 }
 
 // Started with standard input closed, or with all three standard

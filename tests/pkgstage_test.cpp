@@ -466,23 +466,42 @@ TEST_F(StandInTest, NoStoreBaseFails) {
 }
 
 // Through the real program, with the stand-in beside it.
+const char kNotFoundLine[] = "Error: File not found.";
+
 std::string Program() {
   return BuiltProgram(std::string("named-user/loadfile") + kProgramSuffix);
 }
 
+// Each outcome by the number the README gives it, in the order a user
+// would meet them.
 TEST_F(StandInTest, ProgramInstallsThenReportsAlreadyInstalled) {
   Source("a.dat", "bytes");
-  Outcome first = RunProgram(Program(), {"a.dat", "Ann"}, sources_);
-  EXPECT_EQ(first.out, std::string("Installed file a.dat for user Ann.") + kNewline);
-  EXPECT_EQ(first.exit_code, 1);
-  Outcome second = RunProgram(Program(), {"a.dat", "Ann"}, sources_);
-  EXPECT_EQ(second.out, std::string("File a.dat already installed for user Ann.") + kNewline);
-  EXPECT_EQ(second.exit_code, 1);
-  Outcome refused = RunProgram(Program(), {"a.dat", "../Ann"}, sources_);
-  EXPECT_EQ(refused.out, std::string("Error: Cannot install file (err=-1).") + kNewline);
-  EXPECT_EQ(refused.exit_code, 0);
-  EXPECT_EQ(first.err + second.err + refused.err, "");
-  EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
+  Source(".pkgstage.lock", "not ours");
+  std::filesystem::create_directories(Join(sources_, "folder"));
+  std::filesystem::create_directories(Join(base_, "pkgstage"));
+  WriteBytes(Join(Join(base_, "pkgstage"), "Cid"), "a file where Cid's folder belongs");
+  struct {
+    std::vector<std::string> args;
+    std::string out;
+    int exit_code;
+  } runs[] = {
+      {{"a.dat", "Ann"}, "Installed file a.dat for user Ann.", 1},
+      {{"a.dat", "Ann"}, "File a.dat already installed for user Ann.", 1},
+      {{"a.dat", "../Ann"}, "Error: Cannot install file (err=-1).", 0},
+      {{".pkgstage.lock", "Ann"}, "Error: Cannot install file (err=-2).", 0},
+      // A folder passes the probe where it can be opened for reading.
+      {{"folder", "Ann"}, kFolderOpens ? "Error: Cannot install file (err=-3)." : kNotFoundLine, 0},
+      {{"a.dat", "Cid"}, "Error: Cannot install file (err=-4).", 0},
+  };
+  for (const auto& run : runs) {
+    Outcome outcome = RunProgram(Program(), run.args, sources_);
+    EXPECT_EQ(outcome.out, run.out + kNewline) << run.args[0] << " " << run.args[1];
+    EXPECT_EQ(outcome.exit_code, run.exit_code);
+    EXPECT_EQ(outcome.err, "");
+  }
+  Files store = StoreWith("a.dat");
+  store.push_back("pkgstage/Cid");
+  EXPECT_EQ(FilesBelow(base_), store);
 }
 
 TEST_F(StandInTest, ConcurrentInstallsStageOneWholeCopy) {

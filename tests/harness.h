@@ -45,8 +45,10 @@ struct Outcome {
 // ANSI code page, each row as a line; or (Windows) that screen buffer made
 // the active one and given as CONOUT$ opened for writing only, as a
 // redirection to CON gives it. The tests have a console only when they run
-// on a terminal (cmake/wine.sh console).
-enum class Output { kFile, kConsole, kWriteOnlyConsole };
+// on a terminal (cmake/wine.sh console). kFileWithoutInput is kFile for a
+// program started with no standard input at all, as a service or a
+// scheduled task is (POSIX: descriptor 0 closed; Windows: no handle).
+enum class Output { kFile, kConsole, kWriteOnlyConsole, kFileWithoutInput };
 
 struct Started {
   intptr_t process = 0;

@@ -24,6 +24,7 @@ struct Case {
   int exit_code;
   std::string user = kNotCalled;  // what the library must receive
   std::string path = "a.dat";
+  Output output = Output::kFile;
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -59,6 +60,10 @@ const std::vector<Case>& Cases() {
     {"NUL in the middle", {"a.dat"}, Stored::kBinary, std::string("Ann\0xyz", 7), "0",
      "Installed file a.dat for user Ann.\n", 1, "Ann"},
     {"far too much data", {"a.dat"}, Stored::kBinary, std::string(4000, 'x'), "0", kNoUser, 0},
+    // A service or a scheduled task starts it with no standard input.
+    {"installed without standard input", {"a.dat"}, Stored::kName, "Ann", "-512",
+     "File a.dat already installed for user Ann.\n", 1, "Ann", "a.dat",
+     Output::kFileWithoutInput},
   };
   // Where the program reads the wide command line (see the named-user table):
   // a path the code page carries, and one with a look-alike of '/'.
@@ -101,7 +106,7 @@ TEST_P(LastUserTest, PrintsOneLineAndExits) {
     case Stored::kName: PlantName(c.data); break;
     case Stored::kBinary: PlantBinary(c.data); break;
   }
-  ExpectOutcome(Run("last-user", c.args, c.status), c.out, c.exit_code, c.user, c.path);
+  ExpectOutcome(Run("last-user", c.args, c.status, c.output), c.out, c.exit_code, c.user, c.path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, LastUserTest, ::testing::ValuesIn(Cases()),

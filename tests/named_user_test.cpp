@@ -66,6 +66,9 @@ const std::vector<Case>& Cases() {
      "File %s%n.dat already installed for user Ann.\n", 1, "Ann", "%s%n.dat"},
     {"bytes above 0x7F", {"caf\xe9.dat", "Zo\xeb\xff"}, "0",
      "Installed file caf\xe9.dat for user Zo\xeb\xff.\n", 1, "Zo\xeb\xff", "caf\xe9.dat"},
+    // A service or a scheduled task starts it with no standard input.
+    {"installed without standard input", {"a.dat", "Ann"}, "0",
+     "Installed file a.dat for user Ann.\n", 1, "Ann", "a.dat", Output::kFileWithoutInput},
     {"path longer than MAX_PATH", {kLongFolder + "/a.dat", "Ann"}, "0",
      "Installed file " + kLongFolder + "/a.dat for user Ann.\n", 1, "Ann", kLongFolder + "/a.dat"},
   };

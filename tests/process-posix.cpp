@@ -74,8 +74,11 @@ Started StartProgramWith(const std::string& program, const std::vector<std::stri
 
 Started StartProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& folder, Output output) {
-  EXPECT_EQ(output, Output::kFile) << "no Windows console here";
-  return StartProgramWith(program, args, folder, ChildSetup());
+  EXPECT_TRUE(output == Output::kFile || output == Output::kFileWithoutInput)
+      << "no Windows console here";
+  ChildSetup setup;
+  if (output == Output::kFileWithoutInput) setup.closed = {0};
+  return StartProgramWith(program, args, folder, setup);
 }
 
 Outcome FinishProgram(const Started& started) {

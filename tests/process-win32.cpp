@@ -138,7 +138,7 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = OpenInheritable("NUL", false);
+  startup.hStdInput = output == Output::kFileWithoutInput ? nullptr : OpenInheritable("NUL", false);
   if (output == Output::kConsole) {
     HANDLE buffer = NewConsoleBuffer(&started.code_page);
     started.console = reinterpret_cast<intptr_t>(buffer);
@@ -190,7 +190,7 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
       Sleep(50 * static_cast<DWORD>(tries));
     }
   }
-  CloseHandle(startup.hStdInput);
+  if (startup.hStdInput != nullptr) CloseHandle(startup.hStdInput);
   if (output != Output::kConsole) CloseHandle(startup.hStdOutput);
   CloseHandle(startup.hStdError);
   return started;

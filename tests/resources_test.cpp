@@ -62,6 +62,8 @@ TEST_P(ResourcesTest, ManifestRunsAsInvokerOnCurrentWindows) {
   const char* bytes = static_cast<const char*>(LockResource(LoadResource(image, found)));
   std::string manifest(bytes, SizeofResource(image, found));
   FreeLibrary(image);
+  EXPECT_NE(manifest.find("name=\"loadfile\" version=\"" LOADFILE_VERSION ".0\""),
+            std::string::npos);
   EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
   EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
   // Windows 10 and 11 share one id; 7 is the oldest the program declares.

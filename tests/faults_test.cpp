@@ -143,6 +143,7 @@ TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
 // a delay of flock). The install goes on in the folder it opened, now under
 // the other name, and nothing is written outside.
 TEST_P(FaultTest, FolderSwappedDuringAnInstallIsNotFollowed) {
+  if (GetParam()) GTEST_SKIP() << "where the store is does not enter it";
   WriteBytes(Join(work_, "a.dat"), "bytes");
   std::string store = Join(base_, "pkgstage");
   std::string folder = Join(store, "Ann");
@@ -151,7 +152,7 @@ TEST_P(FaultTest, FolderSwappedDuringAnInstallIsNotFollowed) {
   std::filesystem::create_directories(folder);
   std::filesystem::create_directory_symlink(outside, swap);
   ChildSetup held;
-  held.under = {"strace", "-o", "/dev/null", "-e", "inject=flock:delay_enter=2000000"};
+  held.under = {"strace", "-o", "/dev/null", "-e", "inject=flock:delay_enter=1000000"};
   Started run =
       StartProgramWith(BuiltProgram("named-user/loadfile"), {"a.dat", "Ann"}, work_, held);
   // The lock's creation says the folder is open; a minute at most.
@@ -202,6 +203,7 @@ TEST_P(FaultTest, ClosedOrFullOutputStillGivesTheExitStatus) {
 // source's size is read (a delay of that fstat), and the source is cut
 // meanwhile.
 TEST_P(FaultTest, SourceThatShrinksWhileComparedIsCopied) {
+  if (GetParam()) GTEST_SKIP() << "where the store is does not enter it";
   std::string source = Join(work_, "a.dat");
   WriteBytes(source, "abcdef");
   ASSERT_EQ(Run({"a.dat", "Ann"}).exit_code, 1);
@@ -211,11 +213,11 @@ TEST_P(FaultTest, SourceThatShrinksWhileComparedIsCopied) {
   // The source's second fstat is the size the comparison starts from.
   held.under = {"strace",       "-o",   "/dev/null",
                 "-P",           source, "-e",
-                "trace=%fstat", "-e",   "inject=%fstat:delay_exit=3000000:when=2"};
+                "trace=%fstat", "-e",   "inject=%fstat:delay_exit=1500000:when=2"};
   Started run =
       StartProgramWith(BuiltProgram("named-user/loadfile"), {"a.dat", "Ann"}, work_, held);
   for (int i = 0; i < 60000 && !std::filesystem::exists(lock); ++i) usleep(1000);
-  usleep(1000000);
+  usleep(500000);
   WriteBytes(source, "abc");
   Outcome outcome = FinishProgram(run);
   EXPECT_EQ(outcome.out, "Installed file a.dat for user Ann.\n");

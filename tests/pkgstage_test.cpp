@@ -354,7 +354,7 @@ TEST_F(StandInTest, FolderSwappedForALinkDuringInstalls) {
   std::filesystem::create_directories(folder);
   std::string done = Join(sources_, "done");
   std::vector<std::string> args = {HostPath(folder), HostPath(Join(base_, "swap")),
-                                   HostPath(outside), "3", HostPath(done)};
+                                   HostPath(outside), "2", HostPath(done)};
   if (args[0].empty()) GTEST_SKIP() << "no host to swap folders from";
   if (const char* seconds = std::getenv("LOADFILE_RACE_SECONDS")) args[3] = seconds;
   Started swapper = StartProgram(BuiltProgram("tests/swapper"), args, sources_);

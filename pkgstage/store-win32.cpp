@@ -271,14 +271,14 @@ FileHandle OpenFolderIn(FileHandle parent, const char* name) {
       OpenRelative(AsHandle(parent), wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                    FILE_OPEN_IF, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
   if (folder == INVALID_HANDLE_VALUE) return kNoFile;
-  BY_HANDLE_FILE_INFORMATION info;
+  BY_HANDLE_FILE_INFORMATION info = {};
   Entry entry;
   int held = GetFileInformationByHandle(folder, &info) && !IsRedirection(info.dwFileAttributes) &&
              FindEntry(AsHandle(parent), wide, &entry) == 1 && !IsRedirection(entry.attributes);
-  if (held && entry.has_id) {
-    LONGLONG id = (static_cast<LONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    held = entry.id == id;
-  }
+  // A file system without file IDs (some FAT volumes and network shares)
+  // lists 0; there the attributes must do.
+  LONGLONG id = (static_cast<LONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  if (held && entry.has_id && entry.id != 0 && id != 0) held = entry.id == id;
   if (!held) {
     CloseHandle(folder);
     return kNoFile;

@@ -7,8 +7,10 @@
 // from the ANSI code page: the ANSI file functions are limited to MAX_PATH
 // (260 characters) whatever the system allows, and only the wide ones take
 // the long paths that longPathAware and the system setting enable
-// (Windows 10 1607 and later). On POSIX systems an open for reading can wait: a FIFO with no
-// writer holds it until one comes, and some devices wait for a carrier. So
+// (Windows 10 1607 and later).
+//
+// On POSIX systems an open for reading can wait: a FIFO with no writer
+// holds it until one comes, and some devices wait for a carrier. So
 // the POSIX side opens without blocking (O_NONBLOCK) and without taking a
 // terminal as the controlling one, which tells the same thing about regular
 // files and folders and never waits.

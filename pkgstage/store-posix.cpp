@@ -57,8 +57,8 @@ void SyncFolder(int folder) {
   fsync(folder);
 }
 
-// Opens for reading, without blocking on a FIFO, and returns the
-// descriptor when it is a regular file.
+// Keeps |fd|, opened for reading without blocking on a FIFO, when it is a
+// regular file; closes it and returns -1 otherwise (and for -1).
 int RegularOrNone(int fd) {
   if (fd < 0) return -1;
   struct stat info;

@@ -49,6 +49,8 @@ const NTSTATUS kSuccess = 0;
 const NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 const NTSTATUS kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
 const NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+const NTSTATUS kNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
+const NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 
 HANDLE AsHandle(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
@@ -145,10 +147,8 @@ int FindEntry(HANDLE folder, const WideText& name, Entry* entry) {
     CloseHandle(listing);
     entry->has_id = with_id;
   }
-  // STATUS_NO_SUCH_FILE, or STATUS_NO_MORE_FILES: no entry of that name.
-  if (status == static_cast<NTSTATUS>(0xC000000F) || status == static_cast<NTSTATUS>(0x80000006)) {
-    return 0;
-  }
+  // No entry of that name.
+  if (status == kNoSuchFile || status == kNoMoreFiles) return 0;
   if (status != kSuccess) return -1;
   if (entry->has_id) {
     const FILE_ID_BOTH_DIR_INFORMATION* found =

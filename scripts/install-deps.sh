@@ -3,6 +3,13 @@
 # nothing when all of it is there already.
 #   install-deps.sh          everything: all presets and the static checks
 #   install-deps.sh linux    the Linux build alone
+#
+# A package index that is served badly (one list at the wrong size for days)
+# is no reason to stop: apt keeps the lists it did fetch, and the install
+# decides. Where the two architectures' lists disagree, the install is tried
+# once more from the release's own suite. Where the 32-bit packages still
+# cannot be had, the rest is installed and the x86 Windows programs are
+# built but not run, as on a machine that cannot run 32-bit programs.
 set -eu
 
 packages="cmake ninja-build g++ googletest binutils git strace"
@@ -33,14 +40,59 @@ if [ "$(id -u)" != 0 ]; then
   echo "install-deps.sh: run as root to install them" >&2
   exit 1
 fi
+errors=$(mktemp)
+trap 'rm -f "$errors"' EXIT
+export DEBIAN_FRONTEND=noninteractive
+options="-y -qq -o Acquire::Retries=3"
+suite=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release 2>/dev/null | tr -d '"')
+
+# Installs the packages given; when apt cannot, once more from the release's
+# own suite, so that both architectures take its versions. apt's reason is
+# left in $errors.
+install() {
+  # shellcheck disable=SC2086  # one word an option
+  apt-get install $options "$@" >/dev/null 2>"$errors" && return 0
+  [ -n "$suite" ] || return 1
+  # shellcheck disable=SC2086
+  apt-get install $options -t "$suite" "$@" >/dev/null 2>"$errors"
+}
+
 if [ -n "$missing" ]; then
   case "$missing" in
   *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;;
   esac
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  if ! apt-get update -qq -o Acquire::Retries=3 2>"$errors"; then
+    echo "install-deps.sh: warning: apt-get update failed; going on with the lists apt has:"
+    sed 's/^/  /' "$errors"
+  fi
   # shellcheck disable=SC2086  # one word a package
-  apt-get install -y -qq $missing >/dev/null
+  if ! install $missing; then
+    reason=$(cat "$errors")
+    native=""
+    foreign=""
+    for package in $missing; do
+      case "$package" in
+      *:i386) foreign="$foreign $package" ;;
+      *) native="$native $package" ;;
+      esac
+    done
+    # shellcheck disable=SC2086
+    if [ -n "$foreign" ] && { [ -z "$native" ] || install $native; }; then
+      echo "install-deps.sh: the 32-bit packages ($foreign ) cannot be installed, so the x86"
+      echo "Windows programs are built but their run-time tests are skipped. apt said:"
+      printf '%s\n' "$reason" | sed 's/^/  /'
+    else
+      # Which of them apt cannot install, one at a time, and why.
+      for package in $native; do
+        # shellcheck disable=SC2086
+        apt-get install -s $options ${suite:+-t "$suite"} "$package" >/dev/null 2>"$errors" ||
+          { echo "install-deps.sh: cannot install $package:"; sed 's/^/  /' "$errors"; }
+      done >&2
+      echo "install-deps.sh: apt said:" >&2
+      printf '%s\n' "$reason" | sed 's/^/  /' >&2
+      exit 1
+    fi
+  fi
 fi
 if [ -n "$locale" ]; then
   localedef -i ja_JP -c -f UTF-8 "$locale"

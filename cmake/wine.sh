@@ -57,6 +57,9 @@ start)
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1 </dev/null
   "$WINELOADER" wineboot.exe -i >/dev/null 2>&1 </dev/null
+  # Drive Q: for the tests of a store at a drive's root.
+  mkdir -p "$WINEPREFIX/drive_q"
+  ln -sfn ../drive_q "$WINEPREFIX/dosdevices/q:"
   ;;
 stop)
   wineserver -k >/dev/null 2>&1 </dev/null || true

@@ -14,9 +14,15 @@
 
 namespace {
 
+FaultHook fault_hook = nullptr;
+
 const char kReservedPrefix[] = ".pkgstage.";
 const char kLockName[] = ".pkgstage.lock";
-const char kTempName[] = ".pkgstage.tmp";
+// The copy's names, in the order tried: a leftover that another program
+// holds open (a scanner reading what an interrupted run left) cannot be
+// removed, and must not stop the user's installs until it lets go.
+const char* const kTempNames[] = {".pkgstage.tmp", ".pkgstage.tmp2", ".pkgstage.tmp3"};
+const int kTempCount = sizeof kTempNames / sizeof kTempNames[0];
 
 int IsUsableUserName(const char* user) {
   size_t length = strlen(user);
@@ -148,16 +154,38 @@ int StageLocked(FileHandle source, FileHandle folder, const char* name) {
   int status = CompareWith(source, folder, name, &same);
   if (status != kInstalled) return status;
   if (same) return kAlreadyInstalled;
-  status = CopyInto(source, folder, kTempName);
-  // The new temporary file has a short name of its own, which |name| may
-  // now reach if it reached nothing before.
-  if (status == kInstalled && NamesAnother(folder, name)) status = kBadFileName;
-  if (status == kInstalled && !ReplaceWith(folder, kTempName, name)) status = kStoreFailed;
-  if (status != kInstalled) RemoveFile(folder, kTempName);
-  return status;
+  FileHandle copy = kNoFile;
+  int used = 0;
+  status = kNameTaken;
+  for (; status == kNameTaken && used < kTempCount; ++used) {
+    status = CopyInto(source, folder, kTempNames[used], &copy);
+  }
+  if (status == kNameTaken) return kStoreFailed;
+  if (status != kInstalled) return status;
+  const char* temp = kTempNames[used - 1];
+  // The new copy has a short name of its own, which |name| may now reach
+  // if it reached nothing before.
+  if (NamesAnother(folder, name)) {
+    Discard(folder, copy, temp);
+    return kBadFileName;
+  }
+  if (!ReplaceWith(folder, copy, temp, name)) return kStoreFailed;
+  // Leftovers under the other names go once their holders have let go.
+  for (int i = 0; i < kTempCount; ++i) {
+    if (i != used - 1) RemoveFile(folder, kTempNames[i]);
+  }
+  return kInstalled;
 }
 
 }  // namespace
+
+void SetFaultHook(FaultHook hook) {
+  fault_hook = hook;
+}
+
+Fault FaultFor(const char* call) {
+  return fault_hook == nullptr ? kNoFault : fault_hook(call);
+}
 
 extern "C" PKGSTAGE_EXPORT int PKGSTAGE_CALL PkgStageInstall(const char* user, const char* path) {
   if (user == nullptr || !IsUsableUserName(user)) return kBadUserName;

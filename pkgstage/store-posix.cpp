@@ -50,11 +50,29 @@ int StoreBase(char* base, size_t room, const char** below) {
 
 namespace {
 
+// Asks the fault hook (store.h) before |call|: 1 to make the call, or 0
+// with errno set as the fault would set it.
+int Allowed(const char* call) {
+  switch (FaultFor(call)) {
+    case kNoFault: return 1;
+    case kDiskFault: errno = EIO; break;
+    case kHeldFault: errno = EBUSY; break;
+    case kUnsupportedFault: errno = EOPNOTSUPP; break;
+  }
+  return 0;
+}
+
+// close() releases the descriptor even when it reports a failure.
+int Close(int fd) {
+  int result = close(fd);
+  return Allowed("close") ? result : -1;
+}
+
 // A new name lives in its folder, and only an fsync of that folder puts it
 // on the disk. Some file systems refuse an fsync of a folder; the entry is
 // then as safe as they make it, and that is no failure of the install.
 void SyncFolder(int folder) {
-  fsync(folder);
+  if (Allowed("fsync")) fsync(folder);
 }
 
 // Keeps |fd|, opened for reading without blocking on a FIFO, when it is a
@@ -62,8 +80,8 @@ void SyncFolder(int folder) {
 int RegularOrNone(int fd) {
   if (fd < 0) return -1;
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
+  if (!Allowed("fstat") || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    Close(fd);
     return -1;
   }
   // O_NONBLOCK only kept a FIFO from blocking the open; clear it for reading.
@@ -76,7 +94,7 @@ const int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 }  // namespace
 
 void CreateFolder(const char* path) {
-  if (mkdir(path, 0755) != 0) return;
+  if (!Allowed("mkdir") || mkdir(path, 0755) != 0) return;
   char parent[kPathRoom];
   const char* slash = strrchr(path, '/');
   size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - path);
@@ -85,21 +103,22 @@ void CreateFolder(const char* path) {
   if (length == 0) length = 1;
   memcpy(parent, path, length);
   parent[length] = '\0';
-  int fd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = Allowed("open") ? open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
   if (fd < 0) return;
   SyncFolder(fd);
-  close(fd);
+  Close(fd);
 }
 
 FileHandle OpenFolder(const char* path) {
-  int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = Allowed("open") ? open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
   return fd < 0 ? kNoFile : fd;
 }
 
 FileHandle OpenFolderIn(FileHandle parent, const char* name) {
   int at = static_cast<int>(parent);
-  if (mkdirat(at, name, 0755) == 0) SyncFolder(at);
-  int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (Allowed("mkdirat") && mkdirat(at, name, 0755) == 0) SyncFolder(at);
+  int fd = Allowed("openat") ? openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                             : -1;
   return fd < 0 ? kNoFile : fd;
 }
 
@@ -110,24 +129,26 @@ int NamesAnother(FileHandle folder, const char* name) {
 }
 
 FileHandle OpenForRead(const char* path) {
-  int fd = RegularOrNone(open(path, kReadFlags));
+  int fd = RegularOrNone(Allowed("open") ? open(path, kReadFlags) : -1);
   return fd < 0 ? kNoFile : fd;
 }
 
 FileHandle OpenInFolder(FileHandle folder, const char* name) {
-  int fd = RegularOrNone(openat(static_cast<int>(folder), name, kReadFlags | O_NOFOLLOW));
+  int at = static_cast<int>(folder);
+  int fd = RegularOrNone(Allowed("openat") ? openat(at, name, kReadFlags | O_NOFOLLOW) : -1);
   return fd < 0 ? kNoFile : fd;
 }
 
 int FileSize(FileHandle file, uint64_t* size) {
   struct stat info;
-  if (fstat(static_cast<int>(file), &info) != 0) return 0;
+  if (!Allowed("fstat") || fstat(static_cast<int>(file), &info) != 0) return 0;
   *size = static_cast<uint64_t>(info.st_size);
   return 1;
 }
 
 long ReadSome(FileHandle file, void* buffer, size_t room) {
   for (;;) {
+    if (!Allowed("read")) return -1;
     ssize_t got = read(static_cast<int>(file), buffer, room);
     if (got >= 0) return static_cast<long>(got);
     if (errno != EINTR) return -1;
@@ -135,23 +156,39 @@ long ReadSome(FileHandle file, void* buffer, size_t room) {
 }
 
 int Rewind(FileHandle file) {
-  return lseek(static_cast<int>(file), 0, SEEK_SET) == 0;
+  return Allowed("lseek") && lseek(static_cast<int>(file), 0, SEEK_SET) == 0;
 }
 
 void CloseFile(FileHandle file) {
-  if (file != kNoFile) close(static_cast<int>(file));
+  if (file != kNoFile) Close(static_cast<int>(file));
 }
 
 FileHandle TakeLock(FileHandle folder, const char* name) {
-  int fd = openat(static_cast<int>(folder), name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return kNoFile;
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      close(fd);
+  int at = static_cast<int>(folder);
+  // A lock file with another link is not ours: its name goes, and a file of
+  // our own takes its place.
+  for (int tries = 0; tries < 3; ++tries) {
+    int fd = Allowed("openat") ? openat(at, name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)
+                               : -1;
+    if (fd < 0) return kNoFile;
+    struct stat info;
+    if (!Allowed("fstat") || fstat(fd, &info) != 0) {
+      Close(fd);
       return kNoFile;
     }
+    if (info.st_nlink > 1) {
+      Close(fd);
+      RemoveFile(folder, name);
+      continue;
+    }
+    for (;;) {
+      if (Allowed("flock") && flock(fd, LOCK_EX) == 0) return fd;
+      if (errno != EINTR) break;
+    }
+    Close(fd);
+    return kNoFile;
   }
-  return fd;
+  return kNoFile;
 }
 
 namespace {
@@ -165,12 +202,13 @@ int IsStoreFull(int error) {
 int CopyByReading(int from, int to) {
   char buffer[65536];
   for (;;) {
-    ssize_t got = read(from, buffer, sizeof buffer);
+    ssize_t got = Allowed("read") ? read(from, buffer, sizeof buffer) : -1;
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return kSourceUnreadable;
     if (got == 0) return kInstalled;
     for (ssize_t done = 0; done < got;) {
-      ssize_t put = write(to, buffer + done, static_cast<size_t>(got - done));
+      ssize_t put =
+          Allowed("write") ? write(to, buffer + done, static_cast<size_t>(got - done)) : -1;
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) return kStoreFailed;
       done += put;
@@ -180,7 +218,8 @@ int CopyByReading(int from, int to) {
 
 int CopyFileData(int from, int to) {
   for (;;) {
-    ssize_t copied = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+    ssize_t copied =
+        Allowed("copy_file_range") ? copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0) : -1;
     if (copied == 0) return kInstalled;
     if (copied > 0) continue;
     if (errno == EINTR) continue;
@@ -194,33 +233,54 @@ int CopyFileData(int from, int to) {
 
 }  // namespace
 
-int CopyInto(FileHandle source, FileHandle folder, const char* temp) {
+int CopyInto(FileHandle source, FileHandle folder, const char* temp, FileHandle* copy) {
   int at = static_cast<int>(folder);
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-  int to = openat(at, temp, flags, 0644);
+  int to = Allowed("openat") ? openat(at, temp, flags, 0644) : -1;
   // A file left by an interrupted run goes first, whatever its mode: the
   // copy is a new file, with no mode of the leftover's (a read-only one
-  // would make the staged copy read-only). A link there is no leftover of
-  // ours, and is refused.
+  // would make the staged copy read-only), and a leftover with another link
+  // loses only this name. A link there is no leftover of ours, and is
+  // refused.
   struct stat info;
-  if (to < 0 && errno == EEXIST && fstatat(at, temp, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(info.st_mode) && unlinkat(at, temp, 0) == 0) {
-    to = openat(at, temp, flags, 0644);
+  if (to < 0 && errno == EEXIST && Allowed("fstatat") &&
+      fstatat(at, temp, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+      Allowed("unlinkat") && unlinkat(at, temp, 0) == 0) {
+    to = Allowed("openat") ? openat(at, temp, flags, 0644) : -1;
   }
-  if (to < 0) return kStoreFailed;
+  if (to < 0) {
+    // A link goes as a name, for the next install to stage in peace.
+    RemoveFile(folder, temp);
+    return kStoreFailed;
+  }
   int status = CopyFileData(static_cast<int>(source), to);
-  if (status == kInstalled && fsync(to) != 0) status = kStoreFailed;
-  if (close(to) != 0 && status == kInstalled) status = kStoreFailed;
-  return status;
+  if (status == kInstalled && (!Allowed("fsync") || fsync(to) != 0)) status = kStoreFailed;
+  if (status != kInstalled) {
+    Discard(folder, to, temp);
+    return status;
+  }
+  *copy = to;
+  return kInstalled;
 }
 
-int ReplaceWith(FileHandle folder, const char* temp, const char* target) {
+int ReplaceWith(FileHandle folder, FileHandle copy, const char* temp, const char* target) {
   int at = static_cast<int>(folder);
-  if (renameat(at, temp, at, target) != 0) return 0;
+  if (!Allowed("renameat") || renameat(at, temp, at, target) != 0) {
+    Discard(folder, copy, temp);
+    return 0;
+  }
   SyncFolder(at);
+  // The copy's bytes were flushed before the rename: what its close says
+  // comes too late to change what is staged.
+  Close(static_cast<int>(copy));
   return 1;
 }
 
+void Discard(FileHandle folder, FileHandle copy, const char* temp) {
+  Close(static_cast<int>(copy));
+  RemoveFile(folder, temp);
+}
+
 void RemoveFile(FileHandle folder, const char* name) {
-  unlinkat(static_cast<int>(folder), name, 0);
+  if (Allowed("unlinkat")) unlinkat(static_cast<int>(folder), name, 0);
 }

@@ -17,6 +17,7 @@
 // swap before the open or between the open and the listing is seen either
 // way.
 #include <shlobj.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -48,9 +49,56 @@ namespace {
 const NTSTATUS kSuccess = 0;
 const NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 const NTSTATUS kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
-const NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
 const NTSTATUS kNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
 const NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
+const NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
+const NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+const NTSTATUS kDeletePending = static_cast<NTSTATUS>(0xC0000056);
+const NTSTATUS kIoDeviceError = static_cast<NTSTATUS>(0xC0000185);
+const NTSTATUS kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+
+// What the fault hook (store.h) answers for |call|, as the status the call
+// would return.
+NTSTATUS Injected(const char* call) {
+  switch (FaultFor(call)) {
+    case kNoFault: return kSuccess;
+    case kDiskFault: return kIoDeviceError;
+    case kHeldFault: return kSharingViolation;
+    case kUnsupportedFault: return kNotSupported;
+  }
+  return kSuccess;
+}
+
+// For the kernel32 calls: 1 to make |call|, or 0 with the last error set
+// as the fault would set it.
+int Allowed(const char* call) {
+  switch (Injected(call)) {
+    case kSuccess: return 1;
+    case kIoDeviceError: SetLastError(ERROR_IO_DEVICE); break;
+    case kSharingViolation: SetLastError(ERROR_SHARING_VIOLATION); break;
+    default: SetLastError(ERROR_NOT_SUPPORTED); break;
+  }
+  return 0;
+}
+
+// Antivirus and EDR products, search indexers, backup and sync clients
+// (and the suite itself) open a file the moment it is written or closed,
+// and hold it for moments. While they do, Windows refuses to rename over
+// it, delete it or open it in a way their sharing excludes, with one of
+// these.
+int IsHeld(NTSTATUS status) {
+  return status == kSharingViolation || status == kAccessDenied || status == kDeletePending;
+}
+
+// Waits before the next try of a call its file's holder refused; 0 once
+// about two seconds have gone by in all (careful Windows tools wait as
+// long), when the refusal stands.
+int PauseWhileHeld(int attempt) {
+  static const DWORD kWaits[] = {5, 10, 20, 40, 80, 160, 250, 250, 250, 250, 250, 250, 250};
+  if (attempt >= static_cast<int>(sizeof kWaits / sizeof kWaits[0])) return 0;
+  Sleep(kWaits[attempt]);
+  return 1;
+}
 
 HANDLE AsHandle(FileHandle file) {
   return reinterpret_cast<HANDLE>(file);
@@ -87,9 +135,12 @@ HANDLE OpenRelative(HANDLE folder, const WideText& name, ACCESS_MASK access, ULO
   InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io;
   HANDLE file = INVALID_HANDLE_VALUE;
-  NTSTATUS result =
-      NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                   share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  NTSTATUS result = Injected("NtCreateFile");
+  if (result == kSuccess) {
+    result = NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                          FILE_ATTRIBUTE_NORMAL, share, disposition,
+                          options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  }
   if (status != nullptr) *status = result;
   return result == kSuccess ? file : INVALID_HANDLE_VALUE;
 }
@@ -97,9 +148,20 @@ HANDLE OpenRelative(HANDLE folder, const WideText& name, ACCESS_MASK access, ULO
 const ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const ULONG kFileOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
 
+// Reads what the file system says of an open file; 0 when it cannot.
+int InfoOf(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  return Allowed("GetFileInformationByHandle") && GetFileInformationByHandle(file, info);
+}
+
 DWORD AttributesOf(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info;
-  return GetFileInformationByHandle(file, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+  return InfoOf(file, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+// A file ID of all ones is no ID (ReFS says to ignore it), nor is 0 (FAT
+// volumes and some network shares).
+int IsFileId(LONGLONG id) {
+  return id != 0 && id != -1;
 }
 
 int IsRedirection(DWORD attributes) {
@@ -128,24 +190,34 @@ struct Entry {
 // the short name of an entry. Returns 1 when found, 0 when there is no such
 // entry, -1 when the listing cannot be read. A listing takes the name it
 // is given at its first read of a handle only, so each look-up reads a
-// handle of its own. Windows 2000 lists no file IDs.
+// handle of its own. Which failure says that a file system lists no file
+// IDs is its own affair (Windows 2000 and NTFS say
+// STATUS_INVALID_INFO_CLASS, file servers STATUS_NOT_SUPPORTED,
+// STATUS_INVALID_LEVEL or STATUS_INVALID_PARAMETER): any failure but "no
+// such entry" is asked again without IDs.
 int FindEntry(HANDLE folder, const WideText& name, Entry* entry) {
   UNICODE_STRING mask;
   mask.Buffer = const_cast<PWSTR>(name.text);
   mask.Length = name.bytes;
   mask.MaximumLength = name.bytes;
   WideText self = Wide("");
-  NTSTATUS status = kInvalidInfoClass;
-  for (int with_id = 1; with_id >= 0 && status == kInvalidInfoClass; --with_id) {
+  NTSTATUS status = kNoSuchFile;
+  for (int with_id = 1; with_id >= 0; --with_id) {
     HANDLE listing =
         OpenRelative(folder, self, FILE_LIST_DIRECTORY, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
     if (listing == INVALID_HANDLE_VALUE) return -1;
     IO_STATUS_BLOCK io;
-    status = NtQueryDirectoryFile(
-        listing, nullptr, nullptr, nullptr, &io, entry->data, sizeof entry->data,
-        with_id ? FileIdBothDirectoryInformation : FileBothDirectoryInformation, TRUE, &mask, TRUE);
+    status = Injected(with_id ? "NtQueryDirectoryFile FileIdBothDirectoryInformation"
+                              : "NtQueryDirectoryFile FileBothDirectoryInformation");
+    if (status == kSuccess) {
+      status = NtQueryDirectoryFile(
+          listing, nullptr, nullptr, nullptr, &io, entry->data, sizeof entry->data,
+          with_id ? FileIdBothDirectoryInformation : FileBothDirectoryInformation, TRUE, &mask,
+          TRUE);
+    }
     CloseHandle(listing);
     entry->has_id = with_id;
+    if (status == kSuccess || status == kNoSuchFile || status == kNoMoreFiles) break;
   }
   // No entry of that name.
   if (status == kNoSuchFile || status == kNoMoreFiles) return 0;
@@ -155,6 +227,7 @@ int FindEntry(HANDLE folder, const WideText& name, Entry* entry) {
         reinterpret_cast<const FILE_ID_BOTH_DIR_INFORMATION*>(entry->data);
     entry->attributes = found->FileAttributes;
     entry->id = found->FileId.QuadPart;
+    entry->has_id = IsFileId(entry->id);
     entry->name.Buffer = const_cast<PWSTR>(found->FileName);
     entry->name.Length = static_cast<USHORT>(found->FileNameLength);
   } else {
@@ -215,14 +288,17 @@ int StoreBase(char* base, size_t room, const char** below) {
   wchar_t named[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", named, MAX_PATH);
   if (length >= MAX_PATH) return 0;
-  if (length == 0 &&
-      SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, named) != S_OK) {
+  // A new account's folder may not be there yet: the shell makes it.
+  if (length == 0 && SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
+                                      SHGFP_TYPE_CURRENT, named) != S_OK) {
     return 0;
   }
   wchar_t wide[MAX_PATH];
   length = GetFullPathNameW(named, MAX_PATH, wide, nullptr);
   if (length == 0 || length >= MAX_PATH) return 0;
-  if (wide[length - 1] == L'\\') wide[length - 1] = L'\0';
+  // A drive's root keeps its backslash: \\?\Q: names the volume, not its
+  // root folder.
+  if (wide[length - 1] == L'\\' && !(length == 3 && wide[1] == L':')) wide[length - 1] = L'\0';
   // The store's paths are ANSI text, as the caller's are: a folder the code
   // page cannot carry exactly has none, and no look-alike is taken for it.
   // UTF-8 carries every character but takes neither the flag nor the
@@ -249,13 +325,20 @@ int StoreBase(char* base, size_t room, const char** below) {
 }
 
 void CreateFolder(const char* path) {
-  CreateDirectoryW(Wide(path).text, nullptr);
+  if (Allowed("CreateDirectoryW")) CreateDirectoryW(Wide(path).text, nullptr);
 }
 
 FileHandle OpenFolder(const char* path) {
-  HANDLE folder = CreateFileW(Wide(path).text, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder != INVALID_HANDLE_VALUE && !(AttributesOf(folder) & FILE_ATTRIBUTE_DIRECTORY)) {
+  HANDLE folder = INVALID_HANDLE_VALUE;
+  if (Allowed("CreateFileW")) {
+    folder = CreateFileW(Wide(path).text, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  }
+  // A failed read of the attributes gives INVALID_FILE_ATTRIBUTES, which
+  // has the folder bit set: it must not pass for a folder.
+  DWORD attributes = folder == INVALID_HANDLE_VALUE ? 0 : AttributesOf(folder);
+  if (folder != INVALID_HANDLE_VALUE &&
+      (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))) {
     CloseHandle(folder);
     return kNoFile;
   }
@@ -273,12 +356,12 @@ FileHandle OpenFolderIn(FileHandle parent, const char* name) {
   if (folder == INVALID_HANDLE_VALUE) return kNoFile;
   BY_HANDLE_FILE_INFORMATION info = {};
   Entry entry;
-  int held = GetFileInformationByHandle(folder, &info) && !IsRedirection(info.dwFileAttributes) &&
+  int held = InfoOf(folder, &info) && !IsRedirection(info.dwFileAttributes) &&
              FindEntry(AsHandle(parent), wide, &entry) == 1 && !IsRedirection(entry.attributes);
-  // A file system without file IDs (some FAT volumes and network shares)
-  // lists 0; there the attributes must do.
-  LONGLONG id = (static_cast<LONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  if (held && entry.has_id && entry.id != 0 && id != 0) held = entry.id == id;
+  // Where the file system lists no IDs, the attributes must do.
+  LONGLONG id = static_cast<LONGLONG>((static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) |
+                                      info.nFileIndexLow);
+  if (held && entry.has_id && IsFileId(id)) held = entry.id == id;
   if (!held) {
     CloseHandle(folder);
     return kNoFile;
@@ -300,10 +383,11 @@ int NamesAnother(FileHandle folder, const char* name) {
 }
 
 FileHandle OpenForRead(const char* path) {
+  if (!Allowed("CreateFileW")) return kNoFile;
   HANDLE file = CreateFileW(Wide(path).text, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
-  if (GetFileType(file) != FILE_TYPE_DISK) {
+  if (!Allowed("GetFileType") || GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
     return kNoFile;
   }
@@ -317,7 +401,7 @@ FileHandle OpenInFolder(FileHandle folder, const char* name) {
 
 int FileSize(FileHandle file, uint64_t* size) {
   LARGE_INTEGER value;
-  if (!GetFileSizeEx(AsHandle(file), &value)) return 0;
+  if (!Allowed("GetFileSizeEx") || !GetFileSizeEx(AsHandle(file), &value)) return 0;
   *size = static_cast<uint64_t>(value.QuadPart);
   return 1;
 }
@@ -325,14 +409,16 @@ int FileSize(FileHandle file, uint64_t* size) {
 long ReadSome(FileHandle file, void* buffer, size_t room) {
   DWORD got = 0;
   DWORD want = room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room);
-  if (!ReadFile(AsHandle(file), buffer, want, &got, nullptr)) return -1;
+  if (!Allowed("ReadFile") || !ReadFile(AsHandle(file), buffer, want, &got, nullptr)) return -1;
   return static_cast<long>(got);
 }
 
 int Rewind(FileHandle file) {
   LARGE_INTEGER start;
   start.QuadPart = 0;
-  return SetFilePointerEx(AsHandle(file), start, nullptr, FILE_BEGIN) ? 1 : 0;
+  return Allowed("SetFilePointerEx") && SetFilePointerEx(AsHandle(file), start, nullptr, FILE_BEGIN)
+             ? 1
+             : 0;
 }
 
 void CloseFile(FileHandle file) {
@@ -341,39 +427,127 @@ void CloseFile(FileHandle file) {
 
 FileHandle TakeLock(FileHandle folder, const char* name) {
   WideText wide = Wide(name);
+  const ACCESS_MASK access = GENERIC_READ | GENERIC_WRITE;
   // Opened if it is there, else created new: a create that would open an
   // existing name follows a host's link on some systems, and a new file
-  // never does.
-  HANDLE file = INVALID_HANDLE_VALUE;
-  NTSTATUS status = kObjectNameCollision;
-  for (int tries = 0; tries < 3 && status == kObjectNameCollision; ++tries) {
-    file = OpenRelative(AsHandle(folder), wide, GENERIC_READ | GENERIC_WRITE, kShareAll, FILE_OPEN,
-                        kFileOptions, &status);
-    if (status == kObjectNameNotFound) {
-      file = OpenRelative(AsHandle(folder), wide, GENERIC_READ | GENERIC_WRITE, kShareAll,
-                          FILE_CREATE, kFileOptions, &status);
+  // never does. A lock file with another link loses its name to a new one.
+  for (int tries = 0; tries < 3; ++tries) {
+    NTSTATUS status = kSuccess;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0;; ++attempt) {
+      file = OpenRelative(AsHandle(folder), wide, access, kShareAll, FILE_OPEN, kFileOptions,
+                          &status);
+      if (!IsHeld(status) || !PauseWhileHeld(attempt)) break;
     }
-  }
-  file = PlainFileOrNone(file);
-  if (file == INVALID_HANDLE_VALUE) return kNoFile;
-  OVERLAPPED whole;
-  memset(&whole, 0, sizeof whole);
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+    if (status == kObjectNameNotFound) {
+      file = OpenRelative(AsHandle(folder), wide, access, kShareAll, FILE_CREATE, kFileOptions,
+                          &status);
+    }
+    if (status == kObjectNameCollision) continue;
+    BY_HANDLE_FILE_INFORMATION info;
+    file = PlainFileOrNone(file);
+    if (file == INVALID_HANDLE_VALUE || !InfoOf(file, &info)) break;
+    if (info.nNumberOfLinks > 1) {
+      CloseHandle(file);
+      RemoveFile(folder, name);
+      continue;
+    }
+    OVERLAPPED whole;
+    memset(&whole, 0, sizeof whole);
+    if (Allowed("LockFileEx") &&
+        LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+      return FromHandle(file);
+    }
     CloseHandle(file);
-    return kNoFile;
+    break;
   }
-  return FromHandle(file);
+  return kNoFile;
 }
 
-int CopyInto(FileHandle source, FileHandle folder, const char* temp) {
+namespace {
+
+// The rename of FileRenameInformationEx: Flags takes the place of
+// FILE_RENAME_INFORMATION's ReplaceIfExists (Windows 10 1607 on), which
+// sits in its low byte, so one structure serves both classes.
+struct RenameInformation {
+  ULONG flags;
+  HANDLE root;
+  ULONG length;
+  WCHAR name[kPathRoom];
+};
+const ULONG kReplaceIfExists = 0x1;
+const ULONG kPosixSemantics = 0x2;
+const ULONG kFileRenameInformationEx = 65;
+
+// NtSetInformationFile with a class beyond those the headers' enumeration
+// holds (an enumeration passed as the ULONG it is).
+NTSTATUS SetInformation(HANDLE file, IO_STATUS_BLOCK* io, void* data, ULONG size, ULONG kind) {
+  typedef NTSTATUS(NTAPI * Set)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+  return reinterpret_cast<Set>(&NtSetInformationFile)(file, io, data, size, kind);
+}
+
+// What a system or file system says of FileRenameInformationEx or its
+// POSIX semantics when it has neither: older Windows, FAT, file servers,
+// Wine.
+int IsUnknownRename(NTSTATUS status) {
+  return status == static_cast<NTSTATUS>(0xC0000003) ||  // STATUS_INVALID_INFO_CLASS
+         status == static_cast<NTSTATUS>(0xC0000002) ||  // STATUS_NOT_IMPLEMENTED
+         status == kNotSupported ||
+         status == static_cast<NTSTATUS>(0xC000000D) ||  // STATUS_INVALID_PARAMETER
+         status == static_cast<NTSTATUS>(0xC0000010);    // STATUS_INVALID_DEVICE_REQUEST
+}
+
+// Renames the open |file| to |name| in |folder|, replacing what is there.
+// POSIX semantics replace a target that others hold open, where they share
+// deleting; the classic rename fails while the target is open at all.
+NTSTATUS Rename(HANDLE file, HANDLE folder, const WideText& name, int* posix) {
+  RenameInformation rename;
+  memset(&rename, 0, offsetof(RenameInformation, name));
+  rename.root = folder;
+  rename.length = name.bytes;
+  memcpy(rename.name, name.text, name.bytes);
+  ULONG size = static_cast<ULONG>(sizeof(FILE_RENAME_INFORMATION) + name.bytes);
+  IO_STATUS_BLOCK io;
+  if (*posix) {
+    rename.flags = kReplaceIfExists | kPosixSemantics;
+    NTSTATUS status = Injected("NtSetInformationFile FileRenameInformationEx");
+    if (status == kSuccess) {
+      status = SetInformation(file, &io, &rename, size, kFileRenameInformationEx);
+    }
+    if (!IsUnknownRename(status)) return status;
+    *posix = 0;
+  }
+  rename.flags = kReplaceIfExists;
+  NTSTATUS status = Injected("NtSetInformationFile FileRenameInformation");
+  if (status != kSuccess) return status;
+  return NtSetInformationFile(file, &io, &rename, size, FileRenameInformation);
+}
+
+// Marks the open |file| for deletion on its close.
+void DeleteOnClose(HANDLE file) {
+  IO_STATUS_BLOCK io;
+  FILE_DISPOSITION_INFORMATION gone;
+  gone.DoDeleteFile = TRUE;
+  if (Injected("NtSetInformationFile FileDispositionInformation") == kSuccess) {
+    NtSetInformationFile(file, &io, &gone, sizeof gone, FileDispositionInformation);
+  }
+}
+
+}  // namespace
+
+int CopyInto(FileHandle source, FileHandle folder, const char* temp, FileHandle* copy) {
   // A leftover goes first, whatever its attributes: one that is read-only
   // or hidden could not be overwritten.
   RemoveFile(folder, temp);
   // A new file, so no attribute of the source's comes with the copy: a
-  // read-only copy could never be replaced later.
-  HANDLE copy =
-      OpenRelative(AsHandle(folder), Wide(temp), GENERIC_WRITE, 0, FILE_CREATE, kFileOptions);
-  if (copy == INVALID_HANDLE_VALUE) return kStoreFailed;
+  // read-only copy could never be replaced later. Shared with no one, and
+  // renamed through this handle: nothing can hold it in between.
+  NTSTATUS created = kSuccess;
+  HANDLE file = OpenRelative(AsHandle(folder), Wide(temp), GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                             kFileOptions, &created);
+  if (file == INVALID_HANDLE_VALUE) {
+    return created == kObjectNameCollision || IsHeld(created) ? kNameTaken : kStoreFailed;
+  }
   int status = kInstalled;
   char buffer[65536];
   for (;;) {
@@ -381,38 +555,49 @@ int CopyInto(FileHandle source, FileHandle folder, const char* temp) {
     if (got < 0) status = kSourceUnreadable;
     if (got <= 0) break;
     DWORD put = 0;
-    if (!WriteFile(copy, buffer, static_cast<DWORD>(got), &put, nullptr) ||
+    if (!Allowed("WriteFile") ||
+        !WriteFile(file, buffer, static_cast<DWORD>(got), &put, nullptr) ||
         put != static_cast<DWORD>(got)) {
       status = kStoreFailed;
       break;
     }
   }
-  if (status == kInstalled && !FlushFileBuffers(copy)) status = kStoreFailed;
-  CloseHandle(copy);
-  return status;
+  if (status == kInstalled && (!Allowed("FlushFileBuffers") || !FlushFileBuffers(file))) {
+    status = kStoreFailed;
+  }
+  if (status != kInstalled) {
+    Discard(folder, FromHandle(file), temp);
+    return status;
+  }
+  *copy = FromHandle(file);
+  return kInstalled;
 }
 
-int ReplaceWith(FileHandle folder, const char* temp, const char* target) {
-  HANDLE file = OpenRelative(AsHandle(folder), Wide(temp), DELETE | GENERIC_WRITE, 0, FILE_OPEN,
-                             kFileOptions);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+int ReplaceWith(FileHandle folder, FileHandle copy, const char* temp, const char* target) {
   WideText name = Wide(target);
-  // FILE_RENAME_INFORMATION with the new name after it, relative to the
-  // folder held: a swap of the folder's name cannot redirect it.
-  LONGLONG room[(sizeof(FILE_RENAME_INFORMATION) + sizeof name.text) / sizeof(LONGLONG) + 1];
-  FILE_RENAME_INFORMATION* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(room);
-  rename->ReplaceIfExists = TRUE;
-  rename->RootDirectory = AsHandle(folder);
-  rename->FileNameLength = name.bytes;
-  memcpy(rename->FileName, name.text, name.bytes);
-  IO_STATUS_BLOCK io;
-  NTSTATUS status = NtSetInformationFile(
-      file, &io, rename, sizeof(FILE_RENAME_INFORMATION) + name.bytes, FileRenameInformation);
-  // As MOVEFILE_WRITE_THROUGH does: the renamed file's metadata on the disk
-  // before the install reports it.
-  int moved = status == kSuccess && FlushFileBuffers(file);
-  CloseHandle(file);
-  return moved;
+  int posix = 1;
+  NTSTATUS status = kSuccess;
+  for (int attempt = 0;; ++attempt) {
+    status = Rename(AsHandle(copy), AsHandle(folder), name, &posix);
+    if (!IsHeld(status) || !PauseWhileHeld(attempt)) break;
+  }
+  if (status != kSuccess) {
+    Discard(folder, copy, temp);
+    return 0;
+  }
+  // As MOVEFILE_WRITE_THROUGH does: the renamed file's metadata to the disk.
+  // The bytes were flushed before the rename, and the rename stands: what
+  // this says cannot change what is staged.
+  if (Allowed("FlushFileBuffers")) FlushFileBuffers(AsHandle(copy));
+  CloseHandle(AsHandle(copy));
+  return 1;
+}
+
+void Discard(FileHandle folder, FileHandle copy, const char* temp) {
+  (void)folder;
+  (void)temp;
+  DeleteOnClose(AsHandle(copy));
+  CloseHandle(AsHandle(copy));
 }
 
 void RemoveFile(FileHandle folder, const char* name) {
@@ -420,20 +605,23 @@ void RemoveFile(FileHandle folder, const char* name) {
                              DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
                              FILE_OPEN, kFileOptions);
   if (file == INVALID_HANDLE_VALUE) return;
-  IO_STATUS_BLOCK io;
-  DWORD attributes = AttributesOf(file);
+  BY_HANDLE_FILE_INFORMATION info;
   // A read-only file cannot be deleted until the attribute is cleared. A
-  // link's own attributes are left alone: some systems would set them on
-  // its target.
-  if (!IsRedirection(attributes) &&
-      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
+  // link's own attributes are left alone (some systems would set them on
+  // its target), and so are those of a file with other links: they are
+  // every link's.
+  if (InfoOf(file, &info) && !IsRedirection(info.dwFileAttributes) &&
+      info.nNumberOfLinks == 1 &&
+      (info.dwFileAttributes &
+       (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
+    IO_STATUS_BLOCK io;
     FILE_BASIC_INFORMATION basic;
     memset(&basic, 0, sizeof basic);  // times of 0 are left as they are
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    NtSetInformationFile(file, &io, &basic, sizeof basic, FileBasicInformation);
+    if (Injected("NtSetInformationFile FileBasicInformation") == kSuccess) {
+      NtSetInformationFile(file, &io, &basic, sizeof basic, FileBasicInformation);
+    }
   }
-  FILE_DISPOSITION_INFORMATION gone;
-  gone.DoDeleteFile = TRUE;
-  NtSetInformationFile(file, &io, &gone, sizeof gone, FileDispositionInformation);
+  DeleteOnClose(file);
   CloseHandle(file);
 }

@@ -117,25 +117,62 @@ int Rewind(FileHandle file);
 void CloseFile(FileHandle file);
 
 // Opens (creating if missing) the lock file |name| in |folder|, never
-// through a link, and waits for an exclusive lock on it. The lock goes
-// with the handle: CloseFile releases it, and so does the end of the
+// through a link, and waits for an exclusive lock on it. A lock file with
+// other links is never locked (on Windows that lock would bar every other
+// name of the file from reading): the name is removed and a new file
+// created, or the call fails. On Windows an open refused because another
+// program holds the file is tried again for about two seconds. The lock
+// goes with the handle: CloseFile releases it, and so does the end of the
 // process. Returns kNoFile on failure, having closed what it opened.
 FileHandle TakeLock(FileHandle folder, const char* name);
 
 // Copies |source|, open at its start, into a new file |temp| in |folder|,
-// and makes the copy durable. A file left at |temp| by an interrupted run
-// is removed first, whatever its attributes. The copy gets no attributes of
-// the source's (a read-only copy could never be replaced). Uses the
-// system's own copy where there is one, in constant memory. Returns
-// kInstalled, or kSourceUnreadable / kStoreFailed; on failure |temp| may
-// hold a partial copy, which the caller removes.
-int CopyInto(FileHandle source, FileHandle folder, const char* temp);
+// makes the copy durable, and leaves it open in |*copy| for ReplaceWith or
+// Discard. A file left at |temp| by an interrupted run is removed first,
+// whatever its attributes, but only as a name: a leftover with other links
+// is never changed through. The copy gets no attributes of the source's (a
+// read-only copy could never be replaced). Until it is renamed the copy is
+// open to no other program (Windows): a scanner that opened it between a
+// close and the rename would make the rename fail. Uses the system's own
+// copy where there is one, in constant memory. Returns kInstalled,
+// kNameTaken when |temp| holds a leftover that cannot be removed (another
+// program holds it open), or kSourceUnreadable / kStoreFailed, having
+// removed the partial copy.
+int CopyInto(FileHandle source, FileHandle folder, const char* temp, FileHandle* copy);
+const int kNameTaken = 1;
 
-// Renames |temp| to |target|, both in |folder|, replacing any file there,
-// atomically and durably. Returns 1 on success.
-int ReplaceWith(FileHandle folder, const char* temp, const char* target);
+// Renames the open |copy|, named |temp| in |folder|, to |target|,
+// replacing any file there, atomically and durably. On Windows a target or
+// copy that another program holds open (a scanner, an indexer, a backup
+// client) refuses the rename for a while; it is tried again with short
+// waits for about two seconds. Either way the copy is closed;
+// on failure it is removed. Returns 1 on success.
+int ReplaceWith(FileHandle folder, FileHandle copy, const char* temp, const char* target);
 
-// Deletes the file |name| in |folder| if it exists.
+// Closes and removes the open |copy|, named |temp| in |folder|.
+void Discard(FileHandle folder, FileHandle copy, const char* temp);
+
+// Deletes the name |name| in |folder| if it exists and can be deleted. A
+// file with other links (a hard link planted there) loses this name only:
+// its attributes are left as they are.
 void RemoveFile(FileHandle folder, const char* name);
+
+// The seam through which tests fail the file system, as SQLite's table of
+// system calls lets its tests do. Every file-system call of the store asks
+// the hook first, by the call's name ("openat", "NtCreateFile", and
+// "NtSetInformationFile FileRenameInformation" where one call does several
+// things); a fault it answers fails the call as the platform fails it for
+// that reason (a closing call is made all the same). Without a hook, or
+// with kNoFault, the call is made.
+enum Fault {
+  kNoFault,
+  kDiskFault,         // EIO; STATUS_IO_DEVICE_ERROR, ERROR_IO_DEVICE
+  kHeldFault,         // EBUSY; STATUS_SHARING_VIOLATION, ERROR_SHARING_VIOLATION
+  kUnsupportedFault,  // EOPNOTSUPP; STATUS_NOT_SUPPORTED, ERROR_NOT_SUPPORTED
+};
+typedef Fault (*FaultHook)(const char* call);
+void SetFaultHook(FaultHook hook);
+// What the hook answers for |call|.
+Fault FaultFor(const char* call);
 
 #endif  // PKGSTAGE_STORE_H_

@@ -32,6 +32,12 @@ int ToAnsi(const wchar_t* wide, char* out, int room) {
 }  // namespace
 
 int wmain(int argc, wchar_t** wide_argv) {
+  // Before anything touches a file: a drive with no disk in it (a card
+  // reader, a DVD drive) fails the open instead of showing a dialog that
+  // stops a script until someone clicks. A program started from cmd
+  // inherits its mode of 0, which shows them. The modes set already stay;
+  // GetErrorMode is not in Windows XP, so the old mode is read by setting.
+  SetErrorMode(SetErrorMode(SEM_FAILCRITICALERRORS) | SEM_FAILCRITICALERRORS);
   char text[kTextRoom];
   char* argv[kMostArguments + 1];
   char empty[] = "";

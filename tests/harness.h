@@ -94,6 +94,18 @@ void MakeFifo(const std::string& path);
 void MakeReadOnly(const std::string& path);
 bool IsReadOnly(const std::string& path);
 
+// Holds |path| open for |ms| milliseconds from now, as a scanner, an
+// indexer or a backup client does: on Windows for reading, sharing reading
+// only, which bars renaming over the file and deleting it. POSIX files have
+// no such sharing, and there nothing is held. LetGo waits for the end.
+intptr_t HoldOpen(const std::string& path, int ms);
+void LetGo(intptr_t hold);
+
+// Whether |path| is locked by an open other than a new one of its own: on
+// Windows a read fails with a lock violation, on POSIX an exclusive flock
+// would wait.
+bool IsLocked(const std::string& path);
+
 // The short (8.3) name Windows gives the entry at |path|, as its last
 // component alone; "" where there are none.
 std::string ShortName(const std::string& path);

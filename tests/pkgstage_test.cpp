@@ -6,15 +6,61 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "harness.h"
+#include "store.h"
 
 namespace {
 
 using Files = std::vector<std::string>;
+
+// The store's calls to fail through its seam: from the |from|th whose name
+// holds |call| (any case), |times| of them (-1: all), with |fault|.
+struct Failing {
+  std::string call;
+  int from = 1;
+  int times = 0;
+  Fault fault = kNoFault;
+  int seen = 0;    // calls met that match
+  int failed = 0;  // calls failed
+  std::string last;
+  // Set to the path of a file outside the store that must not be locked
+  // when a rename is asked for, and then whether it was.
+  std::string watched;
+  bool locked = false;
+} failing;
+
+bool Holds(const std::string& call, const std::string& part) {
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  return lower(call).find(lower(part)) != std::string::npos;
+}
+
+Fault FailSome(const char* call) {
+  if (!failing.watched.empty() && Holds(call, "rename") && IsLocked(failing.watched)) {
+    failing.locked = true;
+  }
+  if (!Holds(call, failing.call) || ++failing.seen < failing.from) return kNoFault;
+  if (failing.times >= 0 && failing.seen >= failing.from + failing.times) return kNoFault;
+  failing.failed++;
+  failing.last = call;
+  return failing.fault;
+}
+
+// Runs an install with the store's calls failed as |how| says.
+int InstallFailing(const char* user, const std::string& path, const Failing& how) {
+  failing = how;
+  SetFaultHook(FailSome);
+  int status = PkgStageInstall(user, path.c_str());
+  SetFaultHook(nullptr);
+  return status;
+}
 
 class StandInTest : public ::testing::Test {
  protected:
@@ -243,9 +289,15 @@ struct Planted {
   // name in a folder outside the store that holds "file" and "folder".
   std::vector<std::pair<std::string, std::string>> links;
   int status;
-  // Whether the files and the source are read-only (and hidden, on
-  // Windows), as files copied from a CD are.
+  // Whether the files, the source and the file outside are read-only (and
+  // hidden, on Windows), as files copied from a CD are.
   bool read_only = false;
+  // Names in Ann's folder that are hard links to the file outside.
+  std::vector<std::string> hard_links = {};
+  // A name in Ann's folder that another program holds open (HoldOpen) for
+  // |held_ms| from the install's start.
+  std::string held = "";
+  int held_ms = 0;
 };
 
 void PrintTo(const Planted& p, std::ostream* os) {
@@ -262,6 +314,16 @@ const std::vector<Planted>& PlantedStates() {
     {"names beside the reserved ones",
      {{"pkgstage.tmp", "1"}, {".pkgstage", "2"}, {"a.dat.tmp", "3"}, {"_pkgstage.tmp", "4"}}, {},
      kInstalled},
+    {"hard link as the temporary file", {}, {}, kInstalled, true, {".pkgstage.tmp"}},
+    {"hard link as the lock file", {}, {}, kInstalled, false, {".pkgstage.lock"}},
+  };
+  // Windows refuses to rename over a file, or delete it, while another
+  // program holds it open without sharing that; scanners do for moments.
+  static const std::vector<Planted> held = {
+    {"staged file held by a reader for half a second", {{"a.dat", "old bytes"}}, {}, kInstalled,
+     false, {}, "a.dat", 500},
+    {"leftover temporary file held by a reader", {{".pkgstage.tmp", stale}}, {}, kInstalled, false,
+     {}, ".pkgstage.tmp", 1000},
   };
   static const std::vector<Planted> links = {
     {"link as the user's folder", {}, {{"", "folder"}}, kStoreFailed},
@@ -272,7 +334,7 @@ const std::vector<Planted>& PlantedStates() {
     {"link as the staged file", {}, {{"a.dat", "file"}}, kInstalled},
   };
   // clang-format on
-  static const std::vector<Planted> rows = PlatformRows(all, {}, links);
+  static const std::vector<Planted> rows = PlatformRows(all, held, links);
   return rows;
 }
 
@@ -287,7 +349,7 @@ std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& fol
                             ? "-> " + std::filesystem::read_symlink(path).string()
                         : std::filesystem::is_regular_file(path) ? ReadBytes(path.string())
                                                                  : "folder";
-    files.emplace_back(name, bytes);
+    files.emplace_back(name, bytes + (IsReadOnly(path.string()) ? " (read-only)" : ""));
   }
   return files;
 }
@@ -305,19 +367,39 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
     std::string at = link.first.empty() ? folder : Join(folder, link.first);
     std::filesystem::create_symlink(Join(outside, link.second), at);
   }
+  for (const std::string& name : p.hard_links) {
+    std::filesystem::create_hard_link(Join(outside, "file"), Join(folder, name));
+  }
   std::string source = Source("a.dat", "the source's bytes");
   if (p.read_only) {
     for (const auto& file : p.files) MakeReadOnly(Join(folder, file.first));
     MakeReadOnly(source);
+    MakeReadOnly(Join(outside, "file"));
   }
   auto before = Snapshot(outside);
   int files = OpenFiles();
 
-  EXPECT_EQ(PkgStageInstall("Ann", source.c_str()), p.status);
+  intptr_t hold = p.held.empty() ? 0 : HoldOpen(Join(folder, p.held), p.held_ms);
+  Failing watch;
+  watch.watched = Join(outside, "file");
+  EXPECT_EQ(InstallFailing("Ann", source, watch), p.status);
+  LetGo(hold);
+  EXPECT_FALSE(failing.locked) << "the file outside was locked through a link";
   EXPECT_EQ(OpenFiles(), files);
   EXPECT_EQ(Snapshot(outside), before);
-  EXPECT_FALSE(
-      std::filesystem::exists(std::filesystem::symlink_status(Join(folder, ".pkgstage.tmp"))));
+  // A leftover that is held, or that is a read-only link to another file,
+  // may stay; the install staged through another name.
+  if (p.held.empty() && p.hard_links.empty()) {
+    EXPECT_FALSE(
+        std::filesystem::exists(std::filesystem::symlink_status(Join(folder, ".pkgstage.tmp"))));
+  }
+  for (const std::string& name : p.links.empty() ? FilesBelow(folder) : Files{}) {
+    EXPECT_TRUE(name == "a.dat" || name == ".pkgstage.lock" || name == p.held ||
+                std::count(p.hard_links.begin(), p.hard_links.end(), name) ||
+                std::count_if(p.files.begin(), p.files.end(),
+                              [&](const auto& file) { return file.first == name; }))
+        << name << " was left behind";
+  }
   for (const auto& file : p.files) {
     if (file.first != "a.dat" && file.first != ".pkgstage.tmp") {
       EXPECT_EQ(ReadBytes(Join(folder, file.first)), file.second) << file.first;
@@ -337,6 +419,102 @@ INSTANTIATE_TEST_SUITE_P(Table, PlantedTest, ::testing::ValuesIn(PlantedStates()
                          [](const ::testing::TestParamInfo<Planted>& info) {
                            return TestName(info.param.what);
                          });
+
+// The disk fails one call of an install, each in turn, for a first install,
+// a replacement and an install of what is there already: the store stays
+// whole. An install reports 0 only with the new bytes staged, -512 only
+// with them there before, and otherwise leaves what was there; a disk
+// fault is never a bad name; nothing is left behind, and the next install
+// goes through.
+TEST_F(StandInTest, EachCallFailedInTurnKeepsTheStoreWhole) {
+  std::string path = Source("a.dat", "");
+  std::string staged = Staged("Ann", "a.dat");
+  Files store = StoreWith("a.dat");
+  for (const char* before : {"", "old bytes", "new bytes"}) {
+    for (int call = 1;; ++call) {
+      RemoveFolder(Join(base_, "pkgstage"));
+      if (*before != '\0') {
+        WriteBytes(path, before);
+        ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+      }
+      WriteBytes(path, "new bytes");
+      Failing how;
+      how.from = call;
+      how.times = 1;
+      how.fault = kDiskFault;
+      int status = InstallFailing("Ann", path, how);
+      if (failing.failed == 0) break;
+      SCOPED_TRACE(std::string(before) + ", call " + std::to_string(call) + ": " + failing.last);
+      std::string now = std::filesystem::exists(staged) ? ReadBytes(staged) : "";
+      EXPECT_NE(status, kBadUserName);
+      EXPECT_NE(status, kBadFileName);
+      if (status == kInstalled || status == kAlreadyInstalled) {
+        EXPECT_EQ(now, "new bytes");
+        if (status == kAlreadyInstalled) {
+          EXPECT_EQ(std::string(before), "new bytes");
+        }
+      } else {
+        EXPECT_EQ(now, before);
+      }
+      Files below = FilesBelow(base_);
+      EXPECT_TRUE(std::includes(store.begin(), store.end(), below.begin(), below.end()));
+      status = PkgStageInstall("Ann", path.c_str());
+      EXPECT_TRUE(status == kInstalled || status == kAlreadyInstalled) << status;
+      EXPECT_EQ(ReadBytes(staged), "new bytes");
+      EXPECT_EQ(FilesBelow(base_), store);
+    }
+  }
+}
+
+// Calls failed as the world fails them, replacing old bytes with new.
+struct Failed {
+  const char* what;
+  Failing how;
+  int status;
+};
+
+void PrintTo(const Failed& f, std::ostream* os) {
+  *os << f.what;
+}
+
+Failing Fail(const char* call, int times, Fault fault) {
+  Failing how;
+  how.call = call;
+  how.times = times;
+  how.fault = fault;
+  return how;
+}
+
+class FailedTest : public StandInTest, public ::testing::WithParamInterface<Failed> {};
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FailedTest);
+
+TEST_P(FailedTest, KeepsTheStoreWhole) {
+  const Failed& f = GetParam();
+  std::string path = Source("a.dat", "old bytes");
+  ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+  WriteBytes(path, "new bytes");
+  EXPECT_EQ(InstallFailing("Ann", path, f.how), f.status);
+  EXPECT_GT(failing.failed, 0) << "no such call";
+  EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), f.status == kInstalled ? "new bytes" : "old bytes");
+  EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
+}
+
+// Windows's calls: a holder (a scanner, an indexer) refuses the rename for
+// a while; a file server refuses a listing with file IDs; no folder's
+// attributes can be read.
+INSTANTIATE_TEST_SUITE_P(
+    Table, FailedTest,
+    ::testing::ValuesIn(PlatformRows<Failed>(
+        {}, {{"rename refused once", Fail("rename", 1, kHeldFault), kInstalled},
+             {"rename refused 3 times", Fail("rename", 3, kHeldFault), kInstalled},
+             {"rename refused 10 times", Fail("rename", 10, kHeldFault), kInstalled},
+             {"rename refused for good", Fail("rename", -1, kHeldFault), kStoreFailed},
+             {"listing with file IDs refused",
+              Fail("FileIdBothDirectoryInformation", -1, kUnsupportedFault), kInstalled},
+             {"attributes of the folders unreadable",
+              Fail("GetFileInformationByHandle", -1, kDiskFault), kStoreFailed}},
+        {})),
+    [](const ::testing::TestParamInfo<Failed>& info) { return TestName(info.param.what); });
 
 // Someone who can write into the store swaps the user's folder for a link
 // to a folder outside it, over and over, while installs run (on Windows the
@@ -404,20 +582,36 @@ TEST_F(StandInTest, DefaultStoreWithoutTheVariable) {
 }
 
 // A local application data folder on a network share (\\server\share\...)
-// is reached as \\?\UNC\server\share\... . Wine serves such a share from
-// a folder of its prefix, dosdevices/unc/SERVER/SHARE.
-TEST_F(StandInTest, StoreOnANetworkShare) {
+// is reached as \\?\UNC\server\share\... ; one at a drive's root (Q:\)
+// keeps its backslash (\\?\Q: is the volume). Wine serves such a share
+// from a folder of its prefix, dosdevices/unc/SERVER/SHARE, and drive Q:
+// from dosdevices/q:, which cmake/wine.sh makes.
+TEST_F(StandInTest, StoreOnANetworkShareOrADrivesRoot) {
   const char* prefix = std::getenv("WINEPREFIX");
   if (kPosixFiles || prefix == nullptr) GTEST_SKIP() << "no Wine to serve a share";
   std::string name = std::filesystem::path(base_).filename().string();
   std::string share = std::string("Z:") + prefix + "/dosdevices/unc/loadfile-test/share";
   std::replace(share.begin(), share.end(), '/', '\\');
   std::filesystem::create_directories(Join(share, name));
-  SetEnvironment(kStoreBaseVariable, "\\\\loadfile-test\\share\\" + name);
   std::string path = Source("a.dat", "bytes");
-  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
-  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kAlreadyInstalled);
-  EXPECT_EQ(ReadBytes(Join(Join(Join(Join(share, name), "pkgstage"), "Ann"), "a.dat")), "bytes");
+  // The variable, the folder that holds the user's, and the user: the
+  // drive is the prefix's, so its user is this run's alone.
+  struct {
+    std::string named;
+    std::string store;
+    std::string user;
+  } stores[] = {
+      {"\\\\loadfile-test\\share\\" + name, Join(Join(share, name), "pkgstage"), "Ann"},
+      {"Q:\\", "Q:\\pkgstage", name},
+  };
+  for (const auto& store : stores) {
+    SCOPED_TRACE(store.named);
+    SetEnvironment(kStoreBaseVariable, store.named);
+    EXPECT_EQ(PkgStageInstall(store.user.c_str(), path.c_str()), kInstalled);
+    EXPECT_EQ(PkgStageInstall(store.user.c_str(), path.c_str()), kAlreadyInstalled);
+    EXPECT_EQ(ReadBytes(Join(Join(store.store, store.user), "a.dat")), "bytes");
+    RemoveFolder(Join(store.store, store.user));
+  }
   RemoveFolder(Join(share, name));
 }
 

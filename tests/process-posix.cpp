@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <errno.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -129,6 +131,20 @@ void MakeReadOnly(const std::string& path) {
 bool IsReadOnly(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+}
+
+intptr_t HoldOpen(const std::string&, int) {
+  return 0;
+}
+
+void LetGo(intptr_t) {}
+
+bool IsLocked(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool locked = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  return locked;
 }
 
 std::string ShortName(const std::string&) {

@@ -117,8 +117,8 @@ FileHandle OpenFolder(const char* path) {
 FileHandle OpenFolderIn(FileHandle parent, const char* name) {
   int at = static_cast<int>(parent);
   if (Allowed("mkdirat") && mkdirat(at, name, 0755) == 0) SyncFolder(at);
-  int fd = Allowed("openat") ? openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                             : -1;
+  int fd =
+      Allowed("openat") ? openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
   return fd < 0 ? kNoFile : fd;
 }
 
@@ -168,8 +168,8 @@ FileHandle TakeLock(FileHandle folder, const char* name) {
   // A lock file with another link is not ours: its name goes, and a file of
   // our own takes its place.
   for (int tries = 0; tries < 3; ++tries) {
-    int fd = Allowed("openat") ? openat(at, name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)
-                               : -1;
+    int fd =
+        Allowed("openat") ? openat(at, name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644) : -1;
     if (fd < 0) return kNoFile;
     struct stat info;
     if (!Allowed("fstat") || fstat(fd, &info) != 0) {

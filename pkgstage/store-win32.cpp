@@ -137,9 +137,9 @@ HANDLE OpenRelative(HANDLE folder, const WideText& name, ACCESS_MASK access, ULO
   HANDLE file = INVALID_HANDLE_VALUE;
   NTSTATUS result = Injected("NtCreateFile");
   if (result == kSuccess) {
-    result = NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr,
-                          FILE_ATTRIBUTE_NORMAL, share, disposition,
-                          options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    result =
+        NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                     share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   }
   if (status != nullptr) *status = result;
   return result == kSuccess ? file : INVALID_HANDLE_VALUE;
@@ -435,8 +435,8 @@ FileHandle TakeLock(FileHandle folder, const char* name) {
     NTSTATUS status = kSuccess;
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0;; ++attempt) {
-      file = OpenRelative(AsHandle(folder), wide, access, kShareAll, FILE_OPEN, kFileOptions,
-                          &status);
+      file =
+          OpenRelative(AsHandle(folder), wide, access, kShareAll, FILE_OPEN, kFileOptions, &status);
       if (!IsHeld(status) || !PauseWhileHeld(attempt)) break;
     }
     if (status == kObjectNameNotFound) {
@@ -555,8 +555,7 @@ int CopyInto(FileHandle source, FileHandle folder, const char* temp, FileHandle*
     if (got < 0) status = kSourceUnreadable;
     if (got <= 0) break;
     DWORD put = 0;
-    if (!Allowed("WriteFile") ||
-        !WriteFile(file, buffer, static_cast<DWORD>(got), &put, nullptr) ||
+    if (!Allowed("WriteFile") || !WriteFile(file, buffer, static_cast<DWORD>(got), &put, nullptr) ||
         put != static_cast<DWORD>(got)) {
       status = kStoreFailed;
       break;
@@ -610,8 +609,7 @@ void RemoveFile(FileHandle folder, const char* name) {
   // link's own attributes are left alone (some systems would set them on
   // its target), and so are those of a file with other links: they are
   // every link's.
-  if (InfoOf(file, &info) && !IsRedirection(info.dwFileAttributes) &&
-      info.nNumberOfLinks == 1 &&
+  if (InfoOf(file, &info) && !IsRedirection(info.dwFileAttributes) && info.nNumberOfLinks == 1 &&
       (info.dwFileAttributes &
        (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
     IO_STATUS_BLOCK io;

@@ -47,11 +47,48 @@ check_windows_program() {
   # ANSI one (fopen) keeps MAX_PATH even where long paths are enabled.
   "$tool" -p "$program" | grep -Eq '[[:space:]]_wfopen$' || fail "$program does not import _wfopen"
   ! "$tool" -p "$program" | grep -Eq '[[:space:]]fopen$' || fail "$program imports fopen"
+  check_error_mode_first "$program"
   if [ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ]; then
     check_x86_call "$program"
     check_x86_loads_on_old_windows "$program"
   fi
   echo "checked: $program ($dlls)"
+}
+
+# Each program sets the error mode (SEM_FAILCRITICALERRORS) before it does
+# anything else, so that a drive without a disk fails an open instead of
+# showing a dialog: no other import is called or read in the entry before
+# SetErrorMode.
+check_error_mode_first() {
+  program=$1
+  base=$("$tool" -p "$program" | awk '$1 == "ImageBase" { print $2 }')
+  width=$([ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ] && echo 4 || echo 8)
+  # Every import's slot, as "0xADDRESS NAME".
+  "$tool" -p "$program" | awk -v width="$width" '
+    /^ [0-9a-f]+\t/ { thunk = $6 }
+    /^\tDLL Name: / { current = thunk; slot = 0; next }
+    current != "" && /^\t[0-9a-f]+\t/ { print current, slot, $NF; slot += width }
+    /^$/ { current = "" }' |
+    while read -r thunk offset name; do
+      printf '0x%x %s\n' $((0x$base + 0x$thunk + offset)) "$name"
+    done >"$build/import-slots.txt"
+  grep -q ' SetErrorMode$' "$build/import-slots.txt" || { fail "$program does not import SetErrorMode"; return; }
+  before=$("$tool" -d "$program" | awk -v slots="$build/import-slots.txt" '
+    BEGIN { while ((getline line < slots) > 0) { split(line, f, " "); name[f[1]] = f[2] } }
+    # Padding after a return or a jump starts the next function; padding
+    # elsewhere aligns a loop.
+    /\t(nop|int3|xchg   %ax,%ax|lea    0x0\(|data16|cs nopw)/ { if (ended) seen = ""; next }
+    { ended = $0 ~ /\t(ret|jmp) / || $0 ~ /\tret *$/ }
+    match($0, /0x[0-9a-f]+/) {
+      for (i = 1; i <= NF; i++) {
+        word = $i; sub(/^\*/, "", word); sub(/[(,].*/, "", word)
+        if (word in name) {
+          if (name[word] == "SetErrorMode") { print (seen == "" ? "-" : seen); exit }
+          seen = seen " " name[word]
+        }
+      }
+    }')
+  [ "$before" = - ] || fail "$program calls$before before SetErrorMode"
 }
 
 # The x86 programs and the stand-in load on Windows XP and later: subsystem

@@ -101,8 +101,8 @@ bool IsReadOnly(const std::string& path);
 intptr_t HoldOpen(const std::string& path, int ms);
 void LetGo(intptr_t hold);
 
-// Whether |path| is locked by an open other than a new one of its own: on
-// Windows a read fails with a lock violation, on POSIX an exclusive flock
+// Whether |path| is locked by an open other than a new one of its own: an
+// exclusive lock of the whole file (LockFileEx on Windows, flock on POSIX)
 // would wait.
 bool IsLocked(const std::string& path);
 

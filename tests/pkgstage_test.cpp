@@ -505,14 +505,15 @@ TEST_P(FailedTest, KeepsTheStoreWhole) {
 INSTANTIATE_TEST_SUITE_P(
     Table, FailedTest,
     ::testing::ValuesIn(PlatformRows<Failed>(
-        {}, {{"rename refused once", Fail("rename", 1, kHeldFault), kInstalled},
-             {"rename refused 3 times", Fail("rename", 3, kHeldFault), kInstalled},
-             {"rename refused 10 times", Fail("rename", 10, kHeldFault), kInstalled},
-             {"rename refused for good", Fail("rename", -1, kHeldFault), kStoreFailed},
-             {"listing with file IDs refused",
-              Fail("FileIdBothDirectoryInformation", -1, kUnsupportedFault), kInstalled},
-             {"attributes of the folders unreadable",
-              Fail("GetFileInformationByHandle", -1, kDiskFault), kStoreFailed}},
+        {},
+        {{"rename refused once", Fail("rename", 1, kHeldFault), kInstalled},
+         {"rename refused 3 times", Fail("rename", 3, kHeldFault), kInstalled},
+         {"rename refused 10 times", Fail("rename", 10, kHeldFault), kInstalled},
+         {"rename refused for good", Fail("rename", -1, kHeldFault), kStoreFailed},
+         {"listing with file IDs refused",
+          Fail("FileIdBothDirectoryInformation", -1, kUnsupportedFault), kInstalled},
+         {"attributes of the folders unreadable",
+          Fail("GetFileInformationByHandle", -1, kDiskFault), kStoreFailed}},
         {})),
     [](const ::testing::TestParamInfo<Failed>& info) { return TestName(info.param.what); });
 

@@ -1,10 +1,10 @@
 #include "process-posix.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <errno.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -281,9 +281,9 @@ bool IsLocked(const std::string& path) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  char byte;
-  DWORD got = 0;
-  bool locked = !ReadFile(file, &byte, 1, &got, nullptr) && GetLastError() == ERROR_LOCK_VIOLATION;
+  OVERLAPPED whole = {};
+  bool locked = !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                            MAXDWORD, &whole);
   CloseHandle(file);
   return locked;
 }

@@ -21,9 +21,10 @@
 // Installs for one user are serialised by a lock file in the user's folder,
 // so of several processes that stage the same file at once exactly one gets
 // 0 and the others -512. The copy goes to a temporary file in the same folder
-// that is renamed into place, so a reader never sees a partial file. The two
-// working files are named .pkgstage.lock and .pkgstage.tmp; file names that
-// begin with ".pkgstage." are reserved for them.
+// that is renamed into place, so a reader never sees a partial file. The
+// working files are named .pkgstage.lock and .pkgstage.tmp (.pkgstage.tmp2
+// and .pkgstage.tmp3 while another program holds a leftover open); file
+// names that begin with ".pkgstage." are reserved for them.
 #ifndef PKGSTAGE_PKGSTAGE_H_
 #define PKGSTAGE_PKGSTAGE_H_
 
@@ -42,7 +43,8 @@ const int kBadFileName = -2;
 // The source cannot be opened or read, or is not a regular file.
 const int kSourceUnreadable = -3;
 // The store cannot be found, created or written, or is full, or one of its
-// folders is a link or another redirection.
+// folders is a link or another redirection; or (Windows) the staged file or
+// the lock is held by another program for more than about two seconds.
 const int kStoreFailed = -4;
 
 #endif  // PKGSTAGE_PKGSTAGE_H_

@@ -533,6 +533,18 @@ void DeleteOnClose(HANDLE file) {
   }
 }
 
+// Whether a rename to |name| is refused for good, whoever lets go of what:
+// a folder or a read-only file there is never replaced.
+int RefusedForGood(HANDLE folder, const WideText& name) {
+  HANDLE target = OpenRelative(folder, name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                               FILE_OPEN_REPARSE_POINT);
+  if (target == INVALID_HANDLE_VALUE) return 0;
+  DWORD attributes = AttributesOf(target);
+  CloseHandle(target);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
+}
+
 }  // namespace
 
 int CopyInto(FileHandle source, FileHandle folder, const char* temp, FileHandle* copy) {
@@ -578,7 +590,10 @@ int ReplaceWith(FileHandle folder, FileHandle copy, const char* temp, const char
   NTSTATUS status = kSuccess;
   for (int attempt = 0;; ++attempt) {
     status = Rename(AsHandle(copy), AsHandle(folder), name, &posix);
-    if (!IsHeld(status) || !PauseWhileHeld(attempt)) break;
+    if (!IsHeld(status) || (status == kAccessDenied && RefusedForGood(AsHandle(folder), name)) ||
+        !PauseWhileHeld(attempt)) {
+      break;
+    }
   }
   if (status != kSuccess) {
     Discard(folder, copy, temp);

@@ -19,7 +19,7 @@ namespace {
 using Files = std::vector<std::string>;
 
 // The store's calls to fail through its seam: from the |from|th whose name
-// holds |call| (any case), |times| of them (-1: all), with |fault|.
+// holds |call|, |times| of them (-1: all), with |fault|.
 struct Failing {
   std::string call;
   int from = 1;
@@ -27,26 +27,18 @@ struct Failing {
   Fault fault = kNoFault;
   int seen = 0;    // calls met that match
   int failed = 0;  // calls failed
-  std::string last;
-  // Set to the path of a file outside the store that must not be locked
-  // when a rename is asked for, and then whether it was.
-  std::string watched;
+  std::string last = "";
+  // Set to the path of a file outside the store that must never be locked
+  // while the store works, and then whether it was.
+  std::string watched = "";
   bool locked = false;
 } failing;
 
-bool Holds(const std::string& call, const std::string& part) {
-  auto lower = [](std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-  };
-  return lower(call).find(lower(part)) != std::string::npos;
-}
-
 Fault FailSome(const char* call) {
-  if (!failing.watched.empty() && Holds(call, "rename") && IsLocked(failing.watched)) {
-    failing.locked = true;
+  if (!failing.watched.empty() && IsLocked(failing.watched)) failing.locked = true;
+  if (std::strstr(call, failing.call.c_str()) == nullptr || ++failing.seen < failing.from) {
+    return kNoFault;
   }
-  if (!Holds(call, failing.call) || ++failing.seen < failing.from) return kNoFault;
   if (failing.times >= 0 && failing.seen >= failing.from + failing.times) return kNoFault;
   failing.failed++;
   failing.last = call;
@@ -438,11 +430,7 @@ TEST_F(StandInTest, EachCallFailedInTurnKeepsTheStoreWhole) {
         ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
       }
       WriteBytes(path, "new bytes");
-      Failing how;
-      how.from = call;
-      how.times = 1;
-      how.fault = kDiskFault;
-      int status = InstallFailing("Ann", path, how);
+      int status = InstallFailing("Ann", path, {"", call, 1, kDiskFault});
       if (failing.failed == 0) break;
       SCOPED_TRACE(std::string(before) + ", call " + std::to_string(call) + ": " + failing.last);
       std::string now = std::filesystem::exists(staged) ? ReadBytes(staged) : "";
@@ -477,14 +465,6 @@ void PrintTo(const Failed& f, std::ostream* os) {
   *os << f.what;
 }
 
-Failing Fail(const char* call, int times, Fault fault) {
-  Failing how;
-  how.call = call;
-  how.times = times;
-  how.fault = fault;
-  return how;
-}
-
 class FailedTest : public StandInTest, public ::testing::WithParamInterface<Failed> {};
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FailedTest);
 
@@ -506,14 +486,16 @@ INSTANTIATE_TEST_SUITE_P(
     Table, FailedTest,
     ::testing::ValuesIn(PlatformRows<Failed>(
         {},
-        {{"rename refused once", Fail("rename", 1, kHeldFault), kInstalled},
-         {"rename refused 3 times", Fail("rename", 3, kHeldFault), kInstalled},
-         {"rename refused 10 times", Fail("rename", 10, kHeldFault), kInstalled},
-         {"rename refused for good", Fail("rename", -1, kHeldFault), kStoreFailed},
+        {{"rename refused once", {"Rename", 1, 1, kHeldFault}, kInstalled},
+         {"rename refused 3 times", {"Rename", 1, 3, kHeldFault}, kInstalled},
+         {"rename refused 10 times", {"Rename", 1, 10, kHeldFault}, kInstalled},
+         {"rename refused for good", {"Rename", 1, -1, kHeldFault}, kStoreFailed},
          {"listing with file IDs refused",
-          Fail("FileIdBothDirectoryInformation", -1, kUnsupportedFault), kInstalled},
+          {"FileIdBothDirectoryInformation", 1, -1, kUnsupportedFault},
+          kInstalled},
          {"attributes of the folders unreadable",
-          Fail("GetFileInformationByHandle", -1, kDiskFault), kStoreFailed}},
+          {"GetFileInformationByHandle", 1, -1, kDiskFault},
+          kStoreFailed}},
         {})),
     [](const ::testing::TestParamInfo<Failed>& info) { return TestName(info.param.what); });
 

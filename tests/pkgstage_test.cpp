@@ -518,19 +518,24 @@ TEST_F(StandInTest, FolderSwappedForALinkDuringInstalls) {
                                    HostPath(outside), "2", HostPath(done)};
   if (args[0].empty()) GTEST_SKIP() << "no host to swap folders from";
   if (const char* seconds = std::getenv("LOADFILE_RACE_SECONDS")) args[3] = seconds;
-  Started swapper = StartProgram(BuiltProgram("tests/swapper"), args, sources_);
   std::string source = Source("a.dat", "");
   int installed = 0;
   int refused = 0;
-  // Bounded, should the swapper never finish.
-  for (int i = 0; !std::filesystem::exists(done) && i < 1000000; ++i) {
-    WriteBytes(source, std::to_string(i) + std::string(static_cast<size_t>(i % 5000), 'x'));
-    int status = PkgStageInstall("Ann", source.c_str());
-    EXPECT_TRUE(status == kInstalled || status == kStoreFailed) << status;
-    (status == kInstalled ? installed : refused)++;
+  // Under Wine few installs get through while the swaps run (1 to 9 in
+  // 150): a round in which none did runs again, three rounds at most.
+  for (int round = 0; round < 3 && installed == 0; ++round) {
+    std::filesystem::remove(done);
+    Started swapper = StartProgram(BuiltProgram("tests/swapper"), args, sources_);
+    // Bounded, should the swapper never finish.
+    for (int i = 0; !std::filesystem::exists(done) && i < 1000000; ++i) {
+      WriteBytes(source, std::to_string(i) + std::string(static_cast<size_t>(i % 5000), 'x'));
+      int status = PkgStageInstall("Ann", source.c_str());
+      EXPECT_TRUE(status == kInstalled || status == kStoreFailed) << status;
+      (status == kInstalled ? installed : refused)++;
+    }
+    FinishProgram(swapper);
+    EXPECT_NE(ReadBytes(done), "") << "the swapper did not run";
   }
-  FinishProgram(swapper);
-  EXPECT_NE(ReadBytes(done), "") << "the swapper did not run";
   Files written = FilesBelow(outside);
   if (!kPosixFiles)
     written.erase(std::remove(written.begin(), written.end(), "a.dat"), written.end());

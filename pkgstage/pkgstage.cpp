@@ -156,13 +156,13 @@ int StageLocked(FileHandle source, FileHandle folder, const char* name) {
   if (same) return kAlreadyInstalled;
   FileHandle copy = kNoFile;
   int used = 0;
-  status = kNameTaken;
-  for (; status == kNameTaken && used < kTempCount; ++used) {
+  status = CopyInto(source, folder, kTempNames[used], &copy);
+  while (status == kNameTaken && ++used < kTempCount) {
     status = CopyInto(source, folder, kTempNames[used], &copy);
   }
   if (status == kNameTaken) return kStoreFailed;
   if (status != kInstalled) return status;
-  const char* temp = kTempNames[used - 1];
+  const char* temp = kTempNames[used];
   // The new copy has a short name of its own, which |name| may now reach
   // if it reached nothing before.
   if (NamesAnother(folder, name)) {
@@ -172,7 +172,7 @@ int StageLocked(FileHandle source, FileHandle folder, const char* name) {
   if (!ReplaceWith(folder, copy, temp, name)) return kStoreFailed;
   // Leftovers under the other names go once their holders have let go.
   for (int i = 0; i < kTempCount; ++i) {
-    if (i != used - 1) RemoveFile(folder, kTempNames[i]);
+    if (i != used) RemoveFile(folder, kTempNames[i]);
   }
   return kInstalled;
 }

@@ -444,17 +444,17 @@ FileHandle TakeLock(FileHandle folder, const char* name) {
                           &status);
     }
     if (status == kObjectNameCollision) continue;
+    if (file == INVALID_HANDLE_VALUE) break;
     BY_HANDLE_FILE_INFORMATION info;
-    file = PlainFileOrNone(file);
-    if (file == INVALID_HANDLE_VALUE || !InfoOf(file, &info)) break;
-    if (info.nNumberOfLinks > 1) {
+    int plain = InfoOf(file, &info) && !IsRedirection(info.dwFileAttributes);
+    if (plain && info.nNumberOfLinks > 1) {
       CloseHandle(file);
       RemoveFile(folder, name);
       continue;
     }
     OVERLAPPED whole;
     memset(&whole, 0, sizeof whole);
-    if (Allowed("LockFileEx") &&
+    if (plain && Allowed("LockFileEx") &&
         LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
       return FromHandle(file);
     }

@@ -33,18 +33,73 @@ locale=""
 case " $packages " in
 *" locales "*) locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\{0,1\}8' || locale=ja_JP.UTF-8 ;;
 esac
-[ -n "$missing$locale" ] || exit 0
-
-echo "Installing:$missing $locale"
-if [ "$(id -u)" != 0 ]; then
-  echo "install-deps.sh: run as root to install them" >&2
-  exit 1
-fi
 errors=$(mktemp)
 trap 'rm -f "$errors"' EXIT
 export DEBIAN_FRONTEND=noninteractive
 options="-y -qq -o Acquire::Retries=3"
 suite=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release 2>/dev/null | tr -d '"')
+lane="$(dirname "$0")/emulated-x86.sh"
+
+# Where 32-bit Wine is installed but the kernel cannot run 32-bit programs,
+# the x86 tests run emulated (emulated-x86.sh), with qemu-user 10 or later:
+# from the release where it has one, else from the release's backports
+# suite, which Debian pins below the release, so that nothing else is
+# upgraded from it. Where the lane cannot be had, the x86 tests are
+# skipped, and this says why.
+emulated_lane() {
+  case " $packages " in *" wine32:i386 "*) ;; *) return 0 ;; esac
+  if ! sh "$lane" needed || sh "$lane" check >/dev/null; then return 0; fi
+  skipped="install-deps.sh: this machine cannot run 32-bit programs, and the x86 tests cannot run emulated:"
+  kernel=$(uname -r)
+  case "$kernel" in
+  [0-5].* | 6.[0-6] | 6.[0-6][!0-9]*)
+    echo "$skipped Linux $kernel gives a user namespace no binfmt_misc of its own (6.7 and later do)."
+    return 0
+    ;;
+  esac
+  if ! unshare --user --map-root-user true 2>"$errors"; then
+    echo "$skipped no user namespace can be made here: $(cat "$errors")"
+    return 0
+  fi
+  if [ "$(id -u)" != 0 ]; then
+    echo "$skipped qemu-user 10 is not installed; run this as root to install it."
+    return 0
+  fi
+  from=""
+  release=$(apt-cache policy qemu-user 2>/dev/null | sed -n 's/^ *Candidate: \([0-9]*:\)\{0,1\}\([0-9]*\)\..*/\2/p')
+  if [ "${release:-0}" -lt 10 ]; then
+    from="$suite-backports"
+    # The release's own archive, as this machine's sources name it.
+    archive=$(apt-get indextargets --format '$(REPO_URI) $(CODENAME)' 'Identifier: Packages' |
+      awk -v suite="$suite" '$2 == suite { print $1; exit }')
+    eval "$(apt-config shell parts Dir::Etc::sourceparts/d)"
+    list="${parts:-/etc/apt/sources.list.d/}loadfile-backports.list"
+    echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive $from main" >"$list"
+    echo "install-deps.sh: added $list for qemu-user 10; it upgrades nothing else"
+    # Only the new list is fetched; the others stay as they are.
+    apt-get update -qq -o Acquire::Retries=3 -o Dir::Etc::sourcelist="$list" \
+      -o Dir::Etc::sourceparts=- -o APT::Get::List-Cleanup=0 2>"$errors" || true
+  fi
+  # shellcheck disable=SC2086  # one word an option
+  if ! apt-get install $options --no-install-recommends ${from:+-t "$from"} qemu-user >/dev/null 2>"$errors"; then
+    echo "$skipped qemu-user 10 cannot be installed. apt said:"
+    sed 's/^/  /' "$errors"
+  elif ! why=$(sh "$lane" check); then
+    echo "$skipped $why"
+  else
+    echo "install-deps.sh: this machine cannot run 32-bit programs: the x86 tests run emulated"
+  fi
+}
+
+if [ -z "$missing$locale" ]; then
+  emulated_lane
+  exit 0
+fi
+echo "Installing:$missing $locale"
+if [ "$(id -u)" != 0 ]; then
+  echo "install-deps.sh: run as root to install them" >&2
+  exit 1
+fi
 
 # Installs the packages given; when apt cannot, once more from the release's
 # own suite, so that both architectures take its versions. apt's reason is
@@ -97,3 +152,4 @@ fi
 if [ -n "$locale" ]; then
   localedef -i ja_JP -c -f UTF-8 "$locale"
 fi
+emulated_lane

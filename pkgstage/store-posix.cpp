@@ -58,6 +58,7 @@ int Allowed(const char* call) {
     case kDiskFault: errno = EIO; break;
     case kHeldFault: errno = EBUSY; break;
     case kUnsupportedFault: errno = EOPNOTSUPP; break;
+    case kDeniedFault: errno = EACCES; break;
   }
   return 0;
 }
@@ -166,10 +167,11 @@ void CloseFile(FileHandle file) {
 FileHandle TakeLock(FileHandle folder, const char* name) {
   int at = static_cast<int>(folder);
   // A lock file with another link is not ours: its name goes, and a file of
-  // our own takes its place.
+  // our own takes its place. flock needs no access mode: opened for reading,
+  // a lock file that is read-only is locked as it is.
   for (int tries = 0; tries < 3; ++tries) {
-    int fd =
-        Allowed("openat") ? openat(at, name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644) : -1;
+    int fd = Allowed("openat") ? openat(at, name, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)
+                               : -1;
     if (fd < 0) return kNoFile;
     struct stat info;
     if (!Allowed("fstat") || fstat(fd, &info) != 0) {

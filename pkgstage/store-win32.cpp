@@ -65,6 +65,7 @@ NTSTATUS Injected(const char* call) {
     case kDiskFault: return kIoDeviceError;
     case kHeldFault: return kSharingViolation;
     case kUnsupportedFault: return kNotSupported;
+    case kDeniedFault: return kAccessDenied;
   }
   return kSuccess;
 }
@@ -76,6 +77,7 @@ int Allowed(const char* call) {
     case kSuccess: return 1;
     case kIoDeviceError: SetLastError(ERROR_IO_DEVICE); break;
     case kSharingViolation: SetLastError(ERROR_SHARING_VIOLATION); break;
+    case kAccessDenied: SetLastError(ERROR_ACCESS_DENIED); break;
     default: SetLastError(ERROR_NOT_SUPPORTED); break;
   }
   return 0;
@@ -83,11 +85,12 @@ int Allowed(const char* call) {
 
 // Antivirus and EDR products, search indexers, backup and sync clients
 // (and the suite itself) open a file the moment it is written or closed,
-// and hold it for moments. While they do, Windows refuses to rename over
-// it, delete it or open it in a way their sharing excludes, with one of
-// these.
+// and hold it for moments. While they do, Windows refuses to open it in a
+// way their sharing excludes, or to open a file that is being deleted,
+// with one of these. (It also refuses to rename over it with access
+// denied, which is ambiguous: see HeldByAnother.)
 int IsHeld(NTSTATUS status) {
-  return status == kSharingViolation || status == kAccessDenied || status == kDeletePending;
+  return status == kSharingViolation || status == kDeletePending;
 }
 
 // Waits before the next try of a call its file's holder refused; 0 once
@@ -124,9 +127,11 @@ WideText Wide(const char* path) {
 }
 
 // Opens |name| in |folder| with NtCreateFile, synchronously; an empty name
-// opens |folder| again. |*status| tells why an open failed.
+// opens |folder| again. |*status| tells why an open failed; |call| is the
+// name the fault hook knows the call by.
 HANDLE OpenRelative(HANDLE folder, const WideText& name, ACCESS_MASK access, ULONG share,
-                    ULONG disposition, ULONG options, NTSTATUS* status = nullptr) {
+                    ULONG disposition, ULONG options, NTSTATUS* status = nullptr,
+                    const char* call = "NtCreateFile") {
   UNICODE_STRING text;
   text.Buffer = const_cast<PWSTR>(name.text);
   text.Length = name.bytes;
@@ -135,7 +140,7 @@ HANDLE OpenRelative(HANDLE folder, const WideText& name, ACCESS_MASK access, ULO
   InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io;
   HANDLE file = INVALID_HANDLE_VALUE;
-  NTSTATUS result = Injected("NtCreateFile");
+  NTSTATUS result = Injected(call);
   if (result == kSuccess) {
     result =
         NtCreateFile(&file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
@@ -427,7 +432,10 @@ void CloseFile(FileHandle file) {
 
 FileHandle TakeLock(FileHandle folder, const char* name) {
   WideText wide = Wide(name);
-  const ACCESS_MASK access = GENERIC_READ | GENERIC_WRITE;
+  // LockFileEx needs reading or writing; reading alone opens a lock file
+  // that is read-only (planted, or restored by a tool that keeps
+  // attributes) as it is, where writing would be refused for good.
+  const ACCESS_MASK access = GENERIC_READ;
   // Opened if it is there, else created new: a create that would open an
   // existing name follows a host's link on some systems, and a new file
   // never does. A lock file with another link loses its name to a new one.
@@ -435,8 +443,8 @@ FileHandle TakeLock(FileHandle folder, const char* name) {
     NTSTATUS status = kSuccess;
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0;; ++attempt) {
-      file =
-          OpenRelative(AsHandle(folder), wide, access, kShareAll, FILE_OPEN, kFileOptions, &status);
+      file = OpenRelative(AsHandle(folder), wide, access, kShareAll, FILE_OPEN, kFileOptions,
+                          &status, "NtCreateFile the lock");
       if (!IsHeld(status) || !PauseWhileHeld(attempt)) break;
     }
     if (status == kObjectNameNotFound) {
@@ -468,16 +476,34 @@ namespace {
 
 // The rename of FileRenameInformationEx: Flags takes the place of
 // FILE_RENAME_INFORMATION's ReplaceIfExists (Windows 10 1607 on), which
-// sits in its low byte, so one structure serves both classes.
+// sits in its low byte, so one structure serves both classes. The name has
+// room for the longest path and a NUL, which some file systems read
+// although the length leaves it out; the size passed is the header's
+// structure and the name, as Microsoft's documentation computes it.
 struct RenameInformation {
   ULONG flags;
   HANDLE root;
   ULONG length;
-  WCHAR name[kPathRoom];
+  WCHAR name[kPathRoom + 1];
 };
+static_assert(offsetof(RenameInformation, root) == offsetof(FILE_RENAME_INFORMATION, RootDirectory),
+              "the rename's layout is the system's");
+static_assert(offsetof(RenameInformation, length) ==
+                  offsetof(FILE_RENAME_INFORMATION, FileNameLength),
+              "the rename's layout is the system's");
+static_assert(offsetof(RenameInformation, name) == offsetof(FILE_RENAME_INFORMATION, FileName),
+              "the rename's layout is the system's");
+static_assert(sizeof(RenameInformation) >=
+                  sizeof(FILE_RENAME_INFORMATION) + sizeof(WCHAR) * (kPathRoom - 1),
+              "the size passed for the longest name stays inside the structure");
 const ULONG kReplaceIfExists = 0x1;
 const ULONG kPosixSemantics = 0x2;
 const ULONG kFileRenameInformationEx = 65;
+// FileDispositionInformationEx (Windows 10 1607 on); the flag that deletes
+// a read-only file as it is came with Windows 10 1809.
+const ULONG kFileDispositionInformationEx = 64;
+const ULONG kDispositionDelete = 0x1;
+const ULONG kDispositionIgnoreReadOnly = 0x10;
 
 // NtSetInformationFile with a class beyond those the headers' enumeration
 // holds (an enumeration passed as the ULONG it is).
@@ -486,10 +512,11 @@ NTSTATUS SetInformation(HANDLE file, IO_STATUS_BLOCK* io, void* data, ULONG size
   return reinterpret_cast<Set>(&NtSetInformationFile)(file, io, data, size, kind);
 }
 
-// What a system or file system says of FileRenameInformationEx or its
-// POSIX semantics when it has neither: older Windows, FAT, file servers,
-// Wine.
-int IsUnknownRename(NTSTATUS status) {
+// What a system or file system says of an information class or a flag it
+// does not have (FileRenameInformationEx and its POSIX semantics,
+// FileDispositionInformationEx and its flags): older Windows, FAT, file
+// servers, Wine.
+int IsUnknownClass(NTSTATUS status) {
   return status == static_cast<NTSTATUS>(0xC0000003) ||  // STATUS_INVALID_INFO_CLASS
          status == static_cast<NTSTATUS>(0xC0000002) ||  // STATUS_NOT_IMPLEMENTED
          status == kNotSupported ||
@@ -506,6 +533,7 @@ NTSTATUS Rename(HANDLE file, HANDLE folder, const WideText& name, int* posix) {
   rename.root = folder;
   rename.length = name.bytes;
   memcpy(rename.name, name.text, name.bytes);
+  rename.name[name.bytes / sizeof(WCHAR)] = L'\0';
   ULONG size = static_cast<ULONG>(sizeof(FILE_RENAME_INFORMATION) + name.bytes);
   IO_STATUS_BLOCK io;
   if (*posix) {
@@ -514,13 +542,27 @@ NTSTATUS Rename(HANDLE file, HANDLE folder, const WideText& name, int* posix) {
     if (status == kSuccess) {
       status = SetInformation(file, &io, &rename, size, kFileRenameInformationEx);
     }
-    if (!IsUnknownRename(status)) return status;
+    if (!IsUnknownClass(status)) return status;
     *posix = 0;
   }
   rename.flags = kReplaceIfExists;
   NTSTATUS status = Injected("NtSetInformationFile FileRenameInformation");
   if (status != kSuccess) return status;
   return NtSetInformationFile(file, &io, &rename, size, FileRenameInformation);
+}
+
+// Marks the open |file| for deletion on its close, a read-only one too
+// where the system can (Windows 10 1809 on): its attributes, which are
+// every link's, stay as they are. Returns 0 where it cannot, having marked
+// nothing.
+int DeleteEvenReadOnly(HANDLE file) {
+  IO_STATUS_BLOCK io;
+  ULONG flags = kDispositionDelete | kDispositionIgnoreReadOnly;
+  NTSTATUS status = Injected("NtSetInformationFile FileDispositionInformationEx");
+  if (status == kSuccess) {
+    status = SetInformation(file, &io, &flags, sizeof flags, kFileDispositionInformationEx);
+  }
+  return !IsUnknownClass(status);
 }
 
 // Marks the open |file| for deletion on its close.
@@ -533,16 +575,33 @@ void DeleteOnClose(HANDLE file) {
   }
 }
 
-// Whether a rename to |name| is refused for good, whoever lets go of what:
-// a folder or a read-only file there is never replaced.
-int RefusedForGood(HANDLE folder, const WideText& name) {
-  HANDLE target = OpenRelative(folder, name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
-                               FILE_OPEN_REPARSE_POINT);
-  if (target == INVALID_HANDLE_VALUE) return 0;
+// Whether a rename to |name| in |folder|, refused with |status|, was
+// refused by a holder, who lets go soon, and not for good. A sharing
+// violation or a pending delete is a holder's. Access denied is what the
+// classic rename answers while anyone holds the target open, but also what
+// the target's access control list or a running program mapped from it
+// answers for good. An open of the target for deleting, shared with all,
+// tells them apart where it can: a holder that does not share deleting
+// refuses it with a sharing violation, and the target's access control
+// list with access denied. A folder or a read-only file there is never
+// replaced. Where the open succeeds, a holder that shares deleting is
+// left, which refuses the classic rename but not the POSIX one.
+int HeldByAnother(NTSTATUS status, HANDLE folder, const WideText& name, int posix) {
+  if (IsHeld(status)) return 1;
+  if (status != kAccessDenied) return 0;
+  NTSTATUS opened = kSuccess;
+  HANDLE target =
+      OpenRelative(folder, name, DELETE | FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN,
+                   FILE_OPEN_REPARSE_POINT, &opened, "NtCreateFile the rename's target");
+  // A target that is gone now lets the next try through.
+  if (target == INVALID_HANDLE_VALUE) return IsHeld(opened) || opened == kObjectNameNotFound;
   DWORD attributes = AttributesOf(target);
   CloseHandle(target);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+    return 0;
+  }
+  return !posix;
 }
 
 }  // namespace
@@ -558,7 +617,9 @@ int CopyInto(FileHandle source, FileHandle folder, const char* temp, FileHandle*
   HANDLE file = OpenRelative(AsHandle(folder), Wide(temp), GENERIC_WRITE | DELETE, 0, FILE_CREATE,
                              kFileOptions, &created);
   if (file == INVALID_HANDLE_VALUE) {
-    return created == kObjectNameCollision || IsHeld(created) ? kNameTaken : kStoreFailed;
+    return created == kObjectNameCollision || created == kAccessDenied || IsHeld(created)
+               ? kNameTaken
+               : kStoreFailed;
   }
   int status = kInstalled;
   char buffer[65536];
@@ -590,7 +651,7 @@ int ReplaceWith(FileHandle folder, FileHandle copy, const char* temp, const char
   NTSTATUS status = kSuccess;
   for (int attempt = 0;; ++attempt) {
     status = Rename(AsHandle(copy), AsHandle(folder), name, &posix);
-    if (!IsHeld(status) || (status == kAccessDenied && RefusedForGood(AsHandle(folder), name)) ||
+    if (status == kSuccess || !HeldByAnother(status, AsHandle(folder), name, posix) ||
         !PauseWhileHeld(attempt)) {
       break;
     }
@@ -619,11 +680,15 @@ void RemoveFile(FileHandle folder, const char* name) {
                              DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
                              FILE_OPEN, kFileOptions);
   if (file == INVALID_HANDLE_VALUE) return;
+  if (DeleteEvenReadOnly(file)) {
+    CloseHandle(file);
+    return;
+  }
   BY_HANDLE_FILE_INFORMATION info;
-  // A read-only file cannot be deleted until the attribute is cleared. A
-  // link's own attributes are left alone (some systems would set them on
-  // its target), and so are those of a file with other links: they are
-  // every link's.
+  // Elsewhere a read-only file cannot be deleted until the attribute is
+  // cleared. A link's own attributes are left alone (some systems would set
+  // them on its target), and so are those of a file with other links: they
+  // are every link's.
   if (InfoOf(file, &info) && !IsRedirection(info.dwFileAttributes) && info.nNumberOfLinks == 1 &&
       (info.dwFileAttributes &
        (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {

@@ -117,11 +117,14 @@ int Rewind(FileHandle file);
 void CloseFile(FileHandle file);
 
 // Opens (creating if missing) the lock file |name| in |folder|, never
-// through a link, and waits for an exclusive lock on it. A lock file with
-// other links is never locked (on Windows that lock would bar every other
-// name of the file from reading): the name is removed and a new file
-// created, or the call fails. On Windows an open refused because another
-// program holds the file is tried again for about two seconds. The lock
+// through a link, and waits for an exclusive lock on it. A read-only lock
+// file is locked as it is. A lock file with other links is never locked
+// (on Windows that lock would bar every other name of the file from
+// reading): the name is removed, also where the file is read-only where
+// the system can (Windows 10 1809 on), and a new file created, or the call
+// fails. On Windows an open refused because another program holds the
+// file is tried again for about two seconds; one refused for good (access
+// denied) is not. The lock
 // goes with the handle: CloseFile releases it, and so does the end of the
 // process. Returns kNoFile on failure, having closed what it opened.
 FileHandle TakeLock(FileHandle folder, const char* name);
@@ -145,7 +148,9 @@ const int kNameTaken = 1;
 // replacing any file there, atomically and durably. On Windows a target or
 // copy that another program holds open (a scanner, an indexer, a backup
 // client) refuses the rename for a while; it is tried again with short
-// waits for about two seconds. Either way the copy is closed;
+// waits for about two seconds. A refusal no wait ends (a target the caller
+// may not delete, a running program, a folder, a read-only file) fails at
+// once. Either way the copy is closed;
 // on failure it is removed. Returns 1 on success.
 int ReplaceWith(FileHandle folder, FileHandle copy, const char* temp, const char* target);
 
@@ -154,7 +159,9 @@ void Discard(FileHandle folder, FileHandle copy, const char* temp);
 
 // Deletes the name |name| in |folder| if it exists and can be deleted. A
 // file with other links (a hard link planted there) loses this name only:
-// its attributes are left as they are.
+// its attributes are left as they are, so where it is read-only it keeps
+// the name unless the system deletes read-only files as they are (Windows
+// 10 1809 on).
 void RemoveFile(FileHandle folder, const char* name);
 
 // The seam through which tests fail the file system, as SQLite's table of
@@ -169,6 +176,7 @@ enum Fault {
   kDiskFault,         // EIO; STATUS_IO_DEVICE_ERROR, ERROR_IO_DEVICE
   kHeldFault,         // EBUSY; STATUS_SHARING_VIOLATION, ERROR_SHARING_VIOLATION
   kUnsupportedFault,  // EOPNOTSUPP; STATUS_NOT_SUPPORTED, ERROR_NOT_SUPPORTED
+  kDeniedFault,       // EACCES; STATUS_ACCESS_DENIED, ERROR_ACCESS_DENIED
 };
 typedef Fault (*FaultHook)(const char* call);
 void SetFaultHook(FaultHook hook);

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Installs what the builds and tests need on Debian 12, as root; installs
+# Installs what the builds and tests need on Debian 12 or 13, as root; installs
 # nothing when all of it is there already.
 #   install-deps.sh          everything: all presets and the static checks
 #   install-deps.sh linux    the Linux build alone
@@ -16,7 +16,8 @@ packages="cmake ninja-build g++ googletest binutils git strace"
 if [ "${1:-all}" != linux ]; then
   # Sanitizers and libFuzzer (clang), static analysis, the Windows builds.
   # wine32 lets machines that can run 32-bit programs run the x86 tests too.
-  packages="$packages clang libclang-rt-14-dev clang-format clang-tidy cppcheck"
+  # libclang-rt-dev is the runtime of the release's own clang, whatever its version.
+  packages="$packages clang libclang-rt-dev clang-format clang-tidy cppcheck"
   packages="$packages g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386"
   # A Japanese locale, in which Wine's ANSI code page is the double-byte 932.
   packages="$packages locales"

@@ -59,6 +59,10 @@ int Allowed(const char* call) {
     case kHeldFault: errno = EBUSY; break;
     case kUnsupportedFault: errno = EOPNOTSUPP; break;
     case kDeniedFault: errno = EACCES; break;
+    case kNoClassFault:
+    case kBadParameterFault: errno = EINVAL; break;
+    case kNotImplementedFault: errno = ENOSYS; break;
+    case kBadRequestFault: errno = ENOTTY; break;
   }
   return 0;
 }

@@ -56,6 +56,10 @@ const NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
 const NTSTATUS kDeletePending = static_cast<NTSTATUS>(0xC0000056);
 const NTSTATUS kIoDeviceError = static_cast<NTSTATUS>(0xC0000185);
 const NTSTATUS kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+const NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+const NTSTATUS kNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+const NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+const NTSTATUS kInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010);
 
 // What the fault hook (store.h) answers for |call|, as the status the call
 // would return.
@@ -66,6 +70,10 @@ NTSTATUS Injected(const char* call) {
     case kHeldFault: return kSharingViolation;
     case kUnsupportedFault: return kNotSupported;
     case kDeniedFault: return kAccessDenied;
+    case kNoClassFault: return kInvalidInfoClass;
+    case kNotImplementedFault: return kNotImplemented;
+    case kBadParameterFault: return kInvalidParameter;
+    case kBadRequestFault: return kInvalidDeviceRequest;
   }
   return kSuccess;
 }
@@ -78,6 +86,10 @@ int Allowed(const char* call) {
     case kIoDeviceError: SetLastError(ERROR_IO_DEVICE); break;
     case kSharingViolation: SetLastError(ERROR_SHARING_VIOLATION); break;
     case kAccessDenied: SetLastError(ERROR_ACCESS_DENIED); break;
+    case kInvalidInfoClass:
+    case kInvalidParameter: SetLastError(ERROR_INVALID_PARAMETER); break;
+    case kNotImplemented:
+    case kInvalidDeviceRequest: SetLastError(ERROR_INVALID_FUNCTION); break;
     default: SetLastError(ERROR_NOT_SUPPORTED); break;
   }
   return 0;
@@ -517,11 +529,8 @@ NTSTATUS SetInformation(HANDLE file, IO_STATUS_BLOCK* io, void* data, ULONG size
 // FileDispositionInformationEx and its flags): older Windows, FAT, file
 // servers, Wine.
 int IsUnknownClass(NTSTATUS status) {
-  return status == static_cast<NTSTATUS>(0xC0000003) ||  // STATUS_INVALID_INFO_CLASS
-         status == static_cast<NTSTATUS>(0xC0000002) ||  // STATUS_NOT_IMPLEMENTED
-         status == kNotSupported ||
-         status == static_cast<NTSTATUS>(0xC000000D) ||  // STATUS_INVALID_PARAMETER
-         status == static_cast<NTSTATUS>(0xC0000010);    // STATUS_INVALID_DEVICE_REQUEST
+  return status == kInvalidInfoClass || status == kNotImplemented || status == kNotSupported ||
+         status == kInvalidParameter || status == kInvalidDeviceRequest;
 }
 
 // Renames the open |file| to |name| in |folder|, replacing what is there.

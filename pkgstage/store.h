@@ -177,6 +177,11 @@ enum Fault {
   kHeldFault,         // EBUSY; STATUS_SHARING_VIOLATION, ERROR_SHARING_VIOLATION
   kUnsupportedFault,  // EOPNOTSUPP; STATUS_NOT_SUPPORTED, ERROR_NOT_SUPPORTED
   kDeniedFault,       // EACCES; STATUS_ACCESS_DENIED, ERROR_ACCESS_DENIED
+  // What a system or file system answers for a class or flag it lacks.
+  kNoClassFault,         // EINVAL; STATUS_INVALID_INFO_CLASS, ERROR_INVALID_PARAMETER
+  kNotImplementedFault,  // ENOSYS; STATUS_NOT_IMPLEMENTED, ERROR_INVALID_FUNCTION
+  kBadParameterFault,    // EINVAL; STATUS_INVALID_PARAMETER, ERROR_INVALID_PARAMETER
+  kBadRequestFault,      // ENOTTY; STATUS_INVALID_DEVICE_REQUEST, ERROR_INVALID_FUNCTION
 };
 typedef Fault (*FaultHook)(const char* call);
 void SetFaultHook(FaultHook hook);

@@ -79,7 +79,7 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
   EXPECT_TRUE(output == Output::kFile || output == Output::kFileWithoutInput)
       << "no Windows console here";
   ChildSetup setup;
-  if (output == Output::kFileWithoutInput) setup.closed = {0};
+  if (output == Output::kFileWithoutInput) setup.closed.push_back(0);
   return StartProgramWith(program, args, folder, setup);
 }
 

@@ -40,8 +40,11 @@ check_windows_program() {
   entries=$(imports_from "$program" PKGSTAGE.dll)
   count=$(printf '%s\n' "$entries" | grep -c .)
   [ "$count" = 1 ] || fail "$program imports $count entries from PKGSTAGE.dll, not one"
-  # The ordinal is printed in hex in the vma column on both widths: 0x67 is 103.
-  printf '%s\n' "$entries" | grep -Eq '^[[:space:]]*80+67[[:space:]].*<none>' ||
+  # Binutils before 2.43 print the ordinal in hex in the vma column on both
+  # widths (0x67 is 103); later ones print the slot's address, then the
+  # ordinal in decimal, and <none> for the hint and the name.
+  printf '%s\n' "$entries" | grep -Eq -e '^[[:space:]]*80+67[[:space:]].*<none>' \
+    -e '^[[:space:]]*[0-9a-f]+[[:space:]]+103[[:space:]]+<none>[[:space:]]+<none>$' ||
     fail "$program does not import PKGSTAGE.dll ordinal 103 by ordinal alone: $entries"
   # Paths are handed to the wide open, which alone takes long paths: the
   # ANSI one (fopen) keeps MAX_PATH even where long paths are enabled.
@@ -63,11 +66,13 @@ check_error_mode_first() {
   program=$1
   base=$("$tool" -p "$program" | awk '$1 == "ImageBase" { print $2 }')
   width=$([ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ] && echo 4 || echo 8)
-  # Every import's slot, as "0xADDRESS NAME".
+  # Every import's slot, as "0xADDRESS NAME": the DLL's first slot, then one
+  # an entry (a tab follows the first column before binutils 2.43, blanks
+  # after).
   "$tool" -p "$program" | awk -v width="$width" '
     /^ [0-9a-f]+\t/ { thunk = $6 }
     /^\tDLL Name: / { current = thunk; slot = 0; next }
-    current != "" && /^\t[0-9a-f]+\t/ { print current, slot, $NF; slot += width }
+    current != "" && /^\t[0-9a-f]+[ \t]/ { print current, slot, $NF; slot += width }
     /^$/ { current = "" }' |
     while read -r thunk offset name; do
       printf '0x%x %s\n' $((0x$base + 0x$thunk + offset)) "$name"

@@ -86,6 +86,10 @@ std::string NewScratchFolder();
 // (Windows device names such as NUL included).
 void RemoveFolder(const std::string& folder);
 
+// Creates the folder |path| and those above it. On Windows the path is ANSI
+// text, which the C++ library (GCC 14's) may not convert.
+void MakeFolders(const std::string& path);
+
 // Makes a FIFO at |path|, where kPosixFiles.
 void MakeFifo(const std::string& path);
 

@@ -175,7 +175,7 @@ TEST_P(StagedAsTest, StagesUnderTheUserAndTheFileName) {
   }
   const StagedAs& s = GetParam();
   std::string base = Join(base_, s.base);
-  std::filesystem::create_directories(base);
+  MakeFolders(base);
   SetEnvironment(kStoreBaseVariable, base);
   std::string path = Source(s.name, "bytes");
   EXPECT_EQ(PkgStageInstall(s.user.c_str(), path.c_str()), kInstalled);

@@ -124,6 +124,10 @@ void RemoveFolder(const std::string& folder) {
   std::filesystem::remove_all(folder);
 }
 
+void MakeFolders(const std::string& path) {
+  std::filesystem::create_directories(path);
+}
+
 void MakeReadOnly(const std::string& path) {
   chmod(path.c_str(), 0444);
 }

@@ -236,6 +236,10 @@ int OpenFiles() {
   return static_cast<int>(count);
 }
 
+void MakeFolders(const std::string& path) {
+  std::filesystem::create_directories(Widen(path));
+}
+
 void MakeReadOnly(const std::string& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 }

@@ -200,7 +200,8 @@ struct Entry {
   int has_id;
   LONGLONG id;
   UNICODE_STRING name;  // the entry's own (long) name, in |data|
-  LONGLONG data[(sizeof(FILE_ID_BOTH_DIR_INFORMATION) + sizeof(WCHAR[256])) / sizeof(LONGLONG) + 1];
+  LONGLONG
+  data[((sizeof(FILE_ID_BOTH_DIR_INFORMATION) + sizeof(WCHAR[256])) / sizeof(LONGLONG)) + 1];
 };
 
 // Looks |name| up in the listing of |folder|, where it matches the long or
@@ -315,7 +316,7 @@ int StoreBase(char* base, size_t room, const char** below) {
   if (length == 0 || length >= MAX_PATH) return 0;
   // A drive's root keeps its backslash: \\?\Q: names the volume, not its
   // root folder.
-  if (wide[length - 1] == L'\\' && !(length == 3 && wide[1] == L':')) wide[length - 1] = L'\0';
+  if (wide[length - 1] == L'\\' && (length != 3 || wide[1] != L':')) wide[length - 1] = L'\0';
   // The store's paths are ANSI text, as the caller's are: a folder the code
   // page cannot carry exactly has none, and no look-alike is taken for it.
   // UTF-8 carries every character but takes neither the flag nor the

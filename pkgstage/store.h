@@ -171,7 +171,7 @@ void RemoveFile(FileHandle folder, const char* name);
 // things); a fault it answers fails the call as the platform fails it for
 // that reason (a closing call is made all the same). Without a hook, or
 // with kNoFault, the call is made.
-enum Fault {
+enum Fault : uint8_t {
   kNoFault,
   kDiskFault,         // EIO; STATUS_IO_DEVICE_ERROR, ERROR_IO_DEVICE
   kHeldFault,         // EBUSY; STATUS_SHARING_VIOLATION, ERROR_SHARING_VIOLATION

@@ -10,7 +10,7 @@ namespace {
 // the program name takes at least two of them (itself or a pair of quotes,
 // and a blank). No code page needs more than three bytes for one unit
 // (UTF-8; double-byte code pages need two).
-const int kMostArguments = 32767 / 2 + 1;
+const int kMostArguments = (32767 / 2) + 1;
 const int kTextRoom = 3 * 32768;
 
 // Converts |wide| to the ANSI code page into |out|, which has room for
@@ -31,7 +31,8 @@ int ToAnsi(const wchar_t* wide, char* out, int room) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** wide_argv) {
+// The C runtime's entry (-municode) calls it by name.
+int wmain(int argc, wchar_t** wide_argv) {  // NOLINT(misc-use-internal-linkage)
   // Before anything touches a file: a drive with no disk in it (a card
   // reader, a DVD drive) fails the open instead of showing a dialog that
   // stops a script until someone clicks. A program started from cmd

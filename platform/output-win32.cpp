@@ -12,8 +12,8 @@ namespace {
 // the format's own text; back in UTF-16 it takes no more units than the
 // command line did, twice that if every one were a line feed to become
 // CR LF. A line that does not fit is written as bytes.
-const int kLineRoom = 3 * 32768 + 256;
-const int kWideRoom = 2 * 32768 + 256;
+const int kLineRoom = (3 * 32768) + 256;
+const int kWideRoom = (2 * 32768) + 256;
 
 // Older consoles take no more than about 64 KiB in one call, so a long line
 // goes in pieces, none of which ends inside a surrogate pair.

@@ -195,13 +195,13 @@ HANDLE PlainFileOrNone(HANDLE file) {
 }
 
 // What a folder's listing says of one entry.
+const size_t kEntryRoom = sizeof(FILE_ID_BOTH_DIR_INFORMATION) + sizeof(WCHAR[256]);
 struct Entry {
   DWORD attributes;
   int has_id;
   LONGLONG id;
   UNICODE_STRING name;  // the entry's own (long) name, in |data|
-  LONGLONG
-  data[((sizeof(FILE_ID_BOTH_DIR_INFORMATION) + sizeof(WCHAR[256])) / sizeof(LONGLONG)) + 1];
+  LONGLONG data[(kEntryRoom / sizeof(LONGLONG)) + 1];
 };
 
 // Looks |name| up in the listing of |folder|, where it matches the long or
@@ -491,8 +491,8 @@ namespace {
 // FILE_RENAME_INFORMATION's ReplaceIfExists (Windows 10 1607 on), which
 // sits in its low byte, so one structure serves both classes. The name has
 // room for the longest path and a NUL, which some file systems read
-// although the length leaves it out; the size passed is the header's
-// structure and the name, as Microsoft's documentation computes it.
+// although the length leaves it out; the size passed (the header's
+// structure and the name) stays inside it on both widths.
 struct RenameInformation {
   ULONG flags;
   HANDLE root;

@@ -4,8 +4,11 @@
 #
 #   emulated-x86.sh needed        exits 0 when this machine cannot run 32-bit
 #                                 programs itself
-#   emulated-x86.sh check         exits 0 when the lane can be had here;
-#                                 otherwise says why, and exits 1
+#   emulated-x86.sh possible      exits 0 when this kernel and machine can
+#                                 make the lane; otherwise says why, and
+#                                 exits 1
+#   emulated-x86.sh check         the same, for the lane itself, with its
+#                                 qemu-i386
 #   emulated-x86.sh run COMMAND   runs COMMAND in the lane
 #
 # Some virtual machines give programs no 32-bit code segment: the kernel has
@@ -38,7 +41,21 @@ needed)
   # Without the loader there is nothing 32-bit to run, emulated or not.
   [ -e "$loader" ] && ! "$loader" --version >/dev/null 2>&1
   ;;
+possible)
+  kernel=$(uname -r)
+  case "$kernel" in
+  [0-5].* | 6.[0-6] | 6.[0-6][!0-9]*)
+    echo "Linux $kernel gives a user namespace no binfmt_misc of its own (6.7 and later do)"
+    exit 1
+    ;;
+  esac
+  if ! why=$(unshare --user --map-root-user true 2>&1); then
+    echo "no user namespace can be made here (as in a chroot): $why"
+    exit 1
+  fi
+  ;;
 check)
+  sh "$0" possible || exit 1
   if [ "$(qemu_major)" -lt 10 ]; then
     echo "no qemu-i386 of qemu-user 10 or later"
     exit 1

@@ -51,15 +51,8 @@ emulated_lane() {
   case " $packages " in *" wine32:i386 "*) ;; *) return 0 ;; esac
   if ! sh "$lane" needed || sh "$lane" check >/dev/null; then return 0; fi
   skipped="install-deps.sh: this machine cannot run 32-bit programs, and the x86 tests cannot run emulated:"
-  kernel=$(uname -r)
-  case "$kernel" in
-  [0-5].* | 6.[0-6] | 6.[0-6][!0-9]*)
-    echo "$skipped Linux $kernel gives a user namespace no binfmt_misc of its own (6.7 and later do)."
-    return 0
-    ;;
-  esac
-  if ! unshare --user --map-root-user true 2>"$errors"; then
-    echo "$skipped no user namespace can be made here: $(cat "$errors")"
+  if ! why=$(sh "$lane" possible); then
+    echo "$skipped $why"
     return 0
   fi
   if [ "$(id -u)" != 0 ]; then

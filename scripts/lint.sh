@@ -36,11 +36,12 @@ for platform in posix win32; do
   fi
   # cppcheck 2.17 (Debian 13) names constParameter constParameterPointer:
   # RegQueryValueExA's reserved parameter is not const in Windows's
-  # signature, which the registry store keeps.
+  # signature, which the registry store keeps. It also reports, as a
+  # finding, that it limits its analysis of branches at its normal level.
   # shellcheck disable=SC2086
   cppcheck --quiet --error-exitcode=1 --inline-suppr --std=c++17 --language=c++ \
     --enable=warning,style,performance,portability --suppress=missingIncludeSystem \
-    --suppress=constParameterPointer:platform/registry-posix.cpp \
+    --suppress=constParameterPointer:platform/registry-posix.cpp --suppress=normalCheckLevelMaxBranches \
     -I src -I platform -I pkgstage $define src/*.cpp pkgstage/pkgstage.cpp $extra
 done
 echo "== lint passed"

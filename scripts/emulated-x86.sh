@@ -78,7 +78,7 @@ inside)
   exec "$@"
   ;;
 *)
-  echo "usage: emulated-x86.sh needed|check|run COMMAND..." >&2
+  echo "usage: emulated-x86.sh needed|possible|check|run COMMAND..." >&2
   exit 2
   ;;
 esac

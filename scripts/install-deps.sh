@@ -66,6 +66,10 @@ emulated_lane() {
     # The release's own archive, as this machine's sources name it.
     archive=$(apt-get indextargets --format '$(REPO_URI) $(CODENAME)' 'Identifier: Packages' |
       awk -v suite="$suite" '$2 == suite { print $1; exit }')
+    if [ -z "$archive" ]; then
+      echo "$skipped no source of this machine's names the release's archive ($suite), for its backports."
+      return 0
+    fi
     eval "$(apt-config shell parts Dir::Etc::sourceparts/d)"
     list="${parts:-/etc/apt/sources.list.d/}loadfile-backports.list"
     echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive $from main" >"$list"

@@ -40,8 +40,8 @@ check_windows_program() {
   entries=$(imports_from "$program" PKGSTAGE.dll)
   count=$(printf '%s\n' "$entries" | grep -c .)
   [ "$count" = 1 ] || fail "$program imports $count entries from PKGSTAGE.dll, not one"
-  # Binutils before 2.43 print the ordinal in hex in the vma column on both
-  # widths (0x67 is 103); later ones print the slot's address, then the
+  # Binutils 2.40 (Debian 12) prints the ordinal in hex in the vma column on both
+  # widths (0x67 is 103); 2.44 (Debian 13) prints the slot's address, then the
   # ordinal in decimal, and <none> for the hint and the name.
   printf '%s\n' "$entries" | grep -Eq -e '^[[:space:]]*80+67[[:space:]].*<none>' \
     -e '^[[:space:]]*[0-9a-f]+[[:space:]]+103[[:space:]]+<none>[[:space:]]+<none>$' ||
@@ -67,8 +67,8 @@ check_error_mode_first() {
   base=$("$tool" -p "$program" | awk '$1 == "ImageBase" { print $2 }')
   width=$([ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ] && echo 4 || echo 8)
   # Every import's slot, as "0xADDRESS NAME": the DLL's first slot, then one
-  # an entry (a tab follows the first column before binutils 2.43, blanks
-  # after).
+  # an entry (a tab follows the first column in binutils 2.40, blanks in
+  # 2.44).
   "$tool" -p "$program" | awk -v width="$width" '
     /^ [0-9a-f]+\t/ { thunk = $6 }
     /^\tDLL Name: / { current = thunk; slot = 0; next }

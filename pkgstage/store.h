@@ -124,9 +124,9 @@ void CloseFile(FileHandle file);
 // the system can (Windows 10 1809 on), and a new file created, or the call
 // fails. On Windows an open refused because another program holds the
 // file is tried again for about two seconds; one refused for good (access
-// denied) is not. The lock
-// goes with the handle: CloseFile releases it, and so does the end of the
-// process. Returns kNoFile on failure, having closed what it opened.
+// denied) is not. The lock goes with the handle: CloseFile releases it,
+// and so does the end of the process. Returns kNoFile on failure, having
+// closed what it opened.
 FileHandle TakeLock(FileHandle folder, const char* name);
 
 // Copies |source|, open at its start, into a new file |temp| in |folder|,
@@ -149,9 +149,9 @@ const int kNameTaken = 1;
 // copy that another program holds open (a scanner, an indexer, a backup
 // client) refuses the rename for a while; it is tried again with short
 // waits for about two seconds. A refusal no wait ends (a target the caller
-// may not delete, a running program, a folder, a read-only file) fails at
-// once. Either way the copy is closed;
-// on failure it is removed. Returns 1 on success.
+// may not delete, a folder, a read-only file, and where renames take POSIX
+// semantics a running program) fails at once. Either way the copy is
+// closed; on failure it is removed. Returns 1 on success.
 int ReplaceWith(FileHandle folder, FileHandle copy, const char* temp, const char* target);
 
 // Closes and removes the open |copy|, named |temp| in |folder|.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "entry.h"
+#include "text-win32.h"
 
 namespace {
 
@@ -12,22 +13,6 @@ namespace {
 // (UTF-8; double-byte code pages need two).
 const int kMostArguments = (32767 / 2) + 1;
 const int kTextRoom = 3 * 32768;
-
-// Converts |wide| to the ANSI code page into |out|, which has room for
-// |room| bytes. Returns the bytes written, its NUL included, or 0 when the
-// argument does not convert exactly or does not fit.
-int ToAnsi(const wchar_t* wide, char* out, int room) {
-  if (room <= 0) return 0;
-  BOOL used_default = FALSE;
-  // Without best fit, a character that does not come back as itself becomes
-  // the default character, and the conversion says so. UTF-8 carries every
-  // character but takes neither the flag nor the question; it is told to
-  // fail on what it cannot carry (lone surrogates) instead.
-  bool utf8 = GetACP() == CP_UTF8;
-  int written = WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
-                                    wide, -1, out, room, nullptr, utf8 ? nullptr : &used_default);
-  return used_default ? 0 : written;
-}
 
 }  // namespace
 
@@ -46,7 +31,7 @@ int wmain(int argc, wchar_t** wide_argv) {  // NOLINT(misc-use-internal-linkage)
   int count = 0;
   for (; count < argc; ++count) {
     int written =
-        count < kMostArguments ? ToAnsi(wide_argv[count], text + used, kTextRoom - used) : 0;
+        count < kMostArguments ? AnsiFromWide(wide_argv[count], text + used, kTextRoom - used) : 0;
     if (written > 0) {
       argv[count] = text + used;
       used += written;

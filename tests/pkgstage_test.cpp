@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "harness.h"
-#include "store.h"
+#include "seam.h"
 
 namespace {
 

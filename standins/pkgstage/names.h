@@ -1,0 +1,55 @@
+// How the stand-in names what it stages: pure functions of text, which
+// read no disk. Names are in the text the platform's file calls take
+// (NativeChar), converted once from the caller's ANSI text (ToNative in
+// files.h).
+#ifndef STANDINS_PKGSTAGE_NAMES_H_
+#define STANDINS_PKGSTAGE_NAMES_H_
+
+#include <stddef.h>
+
+#if defined(_WIN32)
+typedef wchar_t NativeChar;  // UTF-16: the wide API alone takes \\?\ paths past MAX_PATH
+#define NATIVE(text) L##text
+#else
+typedef char NativeChar;  // the caller's bytes
+#define NATIVE(text) text
+#endif
+
+// Room for any path the stand-in builds, its NUL included.
+const size_t kPathRoom = 4096;
+
+// The working files' names. Names that begin with ".pkgstage.", in any
+// case, are theirs: no file is staged under one.
+extern const NativeChar kLockName[];
+extern const NativeChar* const kTempNames[];
+const int kTempCount = 3;
+
+// 1 when |c| ends a folder name in a caller's path: '/', and on Windows
+// also '\' and a drive's ':' ("C:name" is relative to drive C's folder).
+int IsSeparator(NativeChar c);
+
+// 1 when |user|, at most 255 bytes as given, can name a user's folder: it
+// is not empty, "." or "..", holds no separator or control character, and
+// is a plain name.
+int IsUsableUserName(const NativeChar* user);
+
+// Writes into |staged| (room for kPathRoom) the name |path| is staged
+// under: its last component as the platform opens it (OpenedLength).
+// Returns 0 when that is no plain name, ".", "..", or a working file's.
+int StagedName(const NativeChar* path, NativeChar* staged);
+
+// The platform's own rules, for a name free of separators and control
+// characters. This is their one home.
+//
+// The length of the name the platform opens for |name|: Windows drops a
+// name's trailing dots and blanks ("report.prc. " opens report.prc).
+size_t OpenedLength(const NativeChar* name);
+// 1 when the platform's own tools open and delete |name| as it stands. On
+// Windows it cannot end in a dot or a blank (OpenedLength would drop them),
+// hold < > " | ? * (refused, and wildcards to a listing), or be a device
+// name: CON, PRN, AUX, NUL, COM0 to COM9 and LPT0 to LPT9 (also with the
+// superscript digits 1, 2 and 3), in any case, alone or before an
+// extension, dots or blanks ("nul.txt", "COM1 ").
+int IsPlainName(const NativeChar* name);
+
+#endif  // STANDINS_PKGSTAGE_NAMES_H_

@@ -124,6 +124,11 @@ std::string DefaultStoreBase();
 // |path| itself on POSIX.
 std::string HostPath(const std::string& path);
 
+// Makes |link| a symbolic link to |target| as the host system makes one:
+// under Wine a Linux link, which Wine follows (its CreateSymbolicLinkW makes
+// none).
+void MakeHostLink(const std::string& target, const std::string& link);
+
 // How many files (descriptors, or handles on Windows) this process has open.
 int OpenFiles();
 

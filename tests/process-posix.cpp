@@ -160,6 +160,10 @@ std::string DefaultStoreBase() {
   return std::string(home == nullptr ? "" : home) + "/.local/share";
 }
 
+void MakeHostLink(const std::string& target, const std::string& link) {
+  std::filesystem::create_symlink(target, link);
+}
+
 std::string HostPath(const std::string& path) {
   return path;
 }

@@ -321,6 +321,17 @@ std::string HostPath(const std::string& path) {
   return host;
 }
 
+void MakeHostLink(const std::string& target, const std::string& link) {
+  std::string done = Join(NewScratchFolder(), "done");
+  Started planter = StartProgram(BuiltProgram("tests/swapper"),
+                                 {"-", HostPath(link), HostPath(target), "0", HostPath(done)}, ".");
+  // Wine cannot wait for a host program: the file it writes last says it
+  // is done. A minute at most.
+  for (int i = 0; i < 60000 && !std::filesystem::exists(done); ++i) Sleep(1);
+  FinishProgram(planter);
+  RemoveFolder(std::filesystem::path(done).parent_path().string());
+}
+
 void SetEnvironment(const std::string& name, const std::string& value, bool unset) {
   SetEnvironmentVariableA(name.c_str(), unset ? nullptr : value.c_str());
 }

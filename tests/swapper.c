@@ -6,7 +6,8 @@
  * makes LINK a symbolic link to TARGET, exchanges the names FOLDER and LINK
  * (renameat2 with RENAME_EXCHANGE, one atomic step) for SECONDS, leaves
  * FOLDER where it was, removes LINK, and then writes the number of swaps into the file
- * DONE, which the test waits for. A Linux program: the Windows tests start
+ * DONE, which the test waits for. With SECONDS 0 it only plants LINK, and
+ * leaves it. A Linux program: the Windows tests start
  * it through Wine, whose links are the host's (Wine makes none itself), and
  * cannot wait for it, hence the file. */
 #define _GNU_SOURCE
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
     perror("symlink");
     return 1;
   }
-  double end = Now() + atof(argv[4]);
+  double seconds = atof(argv[4]);
+  double end = Now() + seconds;
   long swaps = 0;
   while (Now() < end) {
     if (renameat2(AT_FDCWD, argv[1], AT_FDCWD, argv[2], RENAME_EXCHANGE) != 0) {
@@ -43,7 +45,7 @@ int main(int argc, char** argv) {
   if (swaps % 2 != 0 && renameat2(AT_FDCWD, argv[1], AT_FDCWD, argv[2], RENAME_EXCHANGE) == 0) {
     ++swaps;
   }
-  if (unlink(argv[2]) != 0) {
+  if (seconds > 0 && unlink(argv[2]) != 0) {
     perror("unlink");
     return 1;
   }

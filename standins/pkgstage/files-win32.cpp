@@ -161,20 +161,57 @@ int FindEntry(HANDLE folder, const wchar_t* name, Entry* entry) {
   return 1;
 }
 
+// A handle's path on its volume, as NtQueryInformationFile names it.
+struct OpenedName {
+  ULONG bytes;
+  WCHAR text[kPathRoom];
+};
+
+int NameOf(HANDLE file, OpenedName* name) {
+  IO_STATUS_BLOCK io;
+  return SeamStatus("NtQueryInformationFile FileNameInformation") == kSuccess &&
+         NtQueryInformationFile(file, &io, name, sizeof *name,
+                                static_cast<FILE_INFORMATION_CLASS>(9)) == kSuccess;
+}
+
+UNICODE_STRING Part(const wchar_t* text, size_t units) {
+  UNICODE_STRING part;
+  part.Buffer = const_cast<PWSTR>(text);
+  part.Length = static_cast<USHORT>(units * sizeof(wchar_t));
+  part.MaximumLength = part.Length;
+  return part;
+}
+
 // The one identity check for every name below the base, which Wine needs:
 // it opens a host's symbolic link as its target even with
-// FILE_OPEN_REPARSE_POINT, shows no reparse point on the handle, and
-// deletes the target through it. Its listing shows the entry as it is. So
-// |file|, opened as |name| in |folder|, is taken only when neither it nor
-// the listing's entry is a reparse point, and the entry has the file ID of
-// |file| where the listing has IDs; a swap before the open or between the
-// open and the listing is seen either way. On Windows the open already
+// FILE_OPEN_REPARSE_POINT, shows no reparse point on the handle or, for a
+// file, in the listing, and deletes the target through it. It does name
+// the handle by the target's path. So |file|, opened as |name| in
+// |folder|, is taken only when its path is the folder's and |name|, and
+// neither it nor the listing's entry is a reparse point, with the file ID
+// of |file| where the listing has IDs: a swap before the open or between
+// the open and the listing is seen either way. On Windows the open already
 // takes a link as itself. |*info| is then the file's.
-int ListedAsOpened(HANDLE folder, const wchar_t* name, HANDLE file,
-                   BY_HANDLE_FILE_INFORMATION* info) {
+int IsEntryOpened(HANDLE folder, const wchar_t* name, HANDLE file,
+                  BY_HANDLE_FILE_INFORMATION* info) {
+  OpenedName in;
+  OpenedName opened;
   Entry entry;
-  if (!InfoOf(file, info) || IsRedirection(info->dwFileAttributes) ||
-      FindEntry(folder, name, &entry) != 1 || IsRedirection(entry.attributes)) {
+  if (!NameOf(folder, &in) || !NameOf(file, &opened) || !InfoOf(file, info) ||
+      IsRedirection(info->dwFileAttributes) || FindEntry(folder, name, &entry) != 1 ||
+      IsRedirection(entry.attributes)) {
+    return 0;
+  }
+  size_t units = in.bytes / sizeof(WCHAR);
+  if (units > 0 && in.text[units - 1] == L'\\') --units;  // a drive's root
+  size_t length = wcslen(name);
+  UNICODE_STRING expected_folder = Part(in.text, units);
+  UNICODE_STRING opened_folder = Part(opened.text, units);
+  UNICODE_STRING expected_name = Part(name, length);
+  UNICODE_STRING opened_name = Part(opened.text + units + 1, length);
+  if (opened.bytes != (units + 1 + length) * sizeof(WCHAR) || opened.text[units] != L'\\' ||
+      !RtlEqualUnicodeString(&expected_folder, &opened_folder, TRUE) ||
+      !RtlEqualUnicodeString(&expected_name, &opened_name, TRUE)) {
     return 0;
   }
   LONGLONG id = static_cast<LONGLONG>((static_cast<ULONGLONG>(info->nFileIndexHigh) << 32) |
@@ -397,7 +434,7 @@ FileHandle OpenOrMakeFolder(FileHandle parent, const wchar_t* name) {
   BY_HANDLE_FILE_INFORMATION info;
   if (OpenIn(AsHandle(parent), name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
              FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, &folder) == kSuccess &&
-      !ListedAsOpened(AsHandle(parent), name, folder, &info)) {
+      !IsEntryOpened(AsHandle(parent), name, folder, &info)) {
     CloseHandle(folder);
     return kNoFile;
   }
@@ -430,7 +467,7 @@ FileHandle OpenStaged(FileHandle folder, const wchar_t* name) {
   BY_HANDLE_FILE_INFORMATION info;
   if (OpenIn(AsHandle(folder), name, GENERIC_READ, kShareAll, FILE_OPEN, kFileOptions, &file) ==
           kSuccess &&
-      !ListedAsOpened(AsHandle(folder), name, file, &info)) {
+      !IsEntryOpened(AsHandle(folder), name, file, &info)) {
     CloseHandle(file);
     return kNoFile;
   }
@@ -483,7 +520,7 @@ FileHandle TakeLock(FileHandle folder, const wchar_t* name) {
     if (status == kObjectNameCollision) continue;
     if (status != kSuccess) break;
     BY_HANDLE_FILE_INFORMATION info;
-    int ours = ListedAsOpened(in, name, file, &info);
+    int ours = IsEntryOpened(in, name, file, &info);
     if (ours && info.nNumberOfLinks > 1) {
       CloseHandle(file);
       RemoveName(folder, name);
@@ -574,7 +611,7 @@ void RemoveName(FileHandle folder, const wchar_t* name) {
     return;
   }
   BY_HANDLE_FILE_INFORMATION info;
-  if (ListedAsOpened(AsHandle(folder), name, file, &info)) {
+  if (IsEntryOpened(AsHandle(folder), name, file, &info)) {
     // FileDispositionInformationEx (Windows 10 1607 on): with POSIX
     // semantics the name goes at once, though a scanner holds the file;
     // a read-only file goes as it is (Windows 10 1809 on), its attributes,

@@ -43,7 +43,7 @@ int StagedName(const NativeChar* path, NativeChar* staged) {
   // Windows compares names without regard to case, so the working files'
   // prefix is matched that way everywhere.
   const NativeChar prefix[] = NATIVE(".pkgstage.");
-  for (size_t i = 0; i < sizeof prefix - 1; ++i) {
+  for (size_t i = 0; prefix[i] != 0; ++i) {
     NativeChar c = staged[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<NativeChar>(c - 'A' + 'a');
     if (c != prefix[i]) return 1;

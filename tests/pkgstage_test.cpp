@@ -300,6 +300,8 @@ struct Planted {
   // Windows before 10 1809 (and Wine) cannot remove one name of a
   // read-only file with other links: there the install may fail instead.
   bool or_refused = false;
+  // Calls of the install failed through the seam.
+  Failing how = {};
 };
 
 void PrintTo(const Planted& p, std::ostream* os) {
@@ -330,6 +332,12 @@ const std::vector<Planted>& PlantedStates() {
      false, {}, "a.dat", 500},
     {"leftover temporary file held by a reader", {{".pkgstage.tmp", stale}}, {}, kInstalled, false,
      {}, ".pkgstage.tmp", 1000},
+    // Windows 10 before 1809 refuses to delete a read-only file as it is;
+    // older systems lack the newer delete: the attribute is cleared first.
+    {"read-only temporary file the system will not delete as it is", {{".pkgstage.tmp", stale}}, {},
+     kInstalled, true, {}, "", 0, false, {"DispositionInformationEx", 1, -1, kCannotDeleteFault}},
+    {"read-only temporary file without the newer delete", {{".pkgstage.tmp", stale}}, {},
+     kInstalled, true, {}, "", 0, false, {"DispositionInformationEx", 1, -1, kNoClassFault}},
   };
   // Links planted in Ann's folder; under Wine links of its host, which it
   // opens as their targets. A link as a working file is never written or
@@ -400,7 +408,7 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
   int files = OpenFiles();
 
   intptr_t hold = p.held.empty() ? 0 : HoldOpen(Join(folder, p.held), p.held_ms);
-  Failing watch;
+  Failing watch = p.how;
   watch.watched = Join(outside, "file");
   int status = InstallFailing("Ann", source, watch);
   if (!p.or_refused || kPosixFiles || status != kStoreFailed) {
@@ -491,6 +499,7 @@ struct Failed {
   Failing how;
   int status;
   int tries = 0;  // the calls failed, where it matters: a refusal for good is not tried again
+  bool read_only = false;  // the staged file's attribute
 };
 
 void PrintTo(const Failed& f, std::ostream* os) {
@@ -504,6 +513,7 @@ TEST_P(FailedTest, KeepsTheStoreWhole) {
   const Failed& f = GetParam();
   std::string path = Source("a.dat", "old bytes");
   ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+  if (f.read_only) MakeReadOnly(Staged("Ann", "a.dat"));
   WriteBytes(path, "new bytes");
   EXPECT_EQ(InstallFailing("Ann", path, f.how), f.status);
   EXPECT_GT(failing.failed, 0) << "no such call";
@@ -535,6 +545,24 @@ INSTANTIATE_TEST_SUITE_P(
           {"Rename", 1, -1, kDeniedFault, "rename's target", kDeniedFault},
           kStoreFailed,
           1},
+         // The listing's attributes come before the open that a holder
+         // refuses: a read-only target is final at once.
+         {"rename denied, target read-only and held",
+          {"Rename", 1, -1, kDeniedFault, "rename's target", kHeldFault},
+          kStoreFailed,
+          1,
+          true},
+         // Only a holder that shares deleting is left: it refuses the
+         // classic rename until it lets go; the POSIX rename only an image
+         // section refuses, given a few short tries.
+         {"classic rename denied, target opens for deleting",
+          {"FileRenameInformation", 1, -1, kDeniedFault, "RenameInformationEx", kNoClassFault},
+          kStoreFailed,
+          14},
+         {"POSIX rename denied, target opens for deleting",
+          {"RenameInformationEx", 1, -1, kDeniedFault},
+          kStoreFailed,
+          4},
          {"lock file denied for good", {"the lock", 1, -1, kDeniedFault}, kStoreFailed, 1},
          // Older Windows, FAT, file servers and Wine 8 lack the newer
          // rename (Wine 10 has it): each answer sends it to the classic one.

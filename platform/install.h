@@ -1,25 +1,7 @@
-// The install call: the one entry of the suite's install library that
-// loadfile uses.
-//
-// On Windows the library is PKGSTAGE.dll and the entry is its export at
-// ordinal 103, which has no usable name: the program imports it by ordinal
-// through an import library made from pkgstage.def, so the loader binds it
-// before main runs and refuses to start the program without it. The entry
-// is declared __stdcall on 32-bit Windows (decorated PkgStageInstall@8
-// there), as the stand-in defines it; on x64 there is only one calling
-// convention, so the macro is empty.
-//
-// Nothing fixes the suite's own convention on 32-bit Windows, though: its
-// export may pop its two arguments itself (__stdcall) or leave them to the
-// caller (__cdecl), and a call made for the wrong one leaves the stack
-// pointer eight bytes off, which crashes the program on its way out. So the
-// tool calls the entry through CallInstall, which on x86 is a thunk
-// (install-x86.cpp) that restores the stack pointer after the call whoever
-// popped the arguments. Everywhere else CallInstall is the entry itself.
-//
-// Elsewhere the suite does not exist; the stand-in libpkgstage.so exports
-// the same entry under the C name PkgStageInstall and is linked at load
-// time as well (RUNPATH $ORIGIN: it sits beside the program).
+// The install call: ordinal 103 of the suite's PKGSTAGE.dll, imported by
+// ordinal (pkgstage.def.in), so the loader binds it before main and refuses
+// to start the program without it. Elsewhere the stand-in libpkgstage.so
+// exports it by name, beside the program (RUNPATH $ORIGIN).
 #ifndef LOADFILE_PLATFORM_INSTALL_H_
 #define LOADFILE_PLATFORM_INSTALL_H_
 
@@ -43,8 +25,10 @@ const int kAlreadyInstalled = -512;  // 0xFFFFFE00: already installed for that u
 // NUL-terminated strings, user first. Returns the install status.
 extern "C" int PKGSTAGE_CALL PkgStageInstall(const char* user, const char* path);
 
-// The install call as the tool makes it: PkgStageInstall(user, path), in
-// whichever convention the library's entry follows.
+// The install call as the tool makes it. On 32-bit Windows the suite's
+// entry may pop its arguments (__stdcall) or leave them (__cdecl), and a
+// call made for the other leaves the stack pointer eight bytes off: there
+// CallInstall is a thunk (install-x86.cpp) that works for both.
 #if defined(_WIN32) && !defined(_WIN64)
 int CallInstall(const char* user, const char* path);
 #else

@@ -21,8 +21,8 @@ const int kPiece = 8192;
 
 // Writes |line| (|length| bytes in the ANSI code page) to the console |out|.
 // Returns 0, having written nothing, when the line does not fit the room or
-// |out| takes no console write at all (NUL, a serial port): the bytes are
-// then for it.
+// |out| takes no console write at all (NUL, a serial port); the caller then
+// writes the bytes.
 int WriteToConsole(HANDLE out, const char* line, int length) {
   wchar_t wide[kWideRoom];
   int count = MultiByteToWideChar(CP_ACP, 0, line, length, wide, kWideRoom);
@@ -40,8 +40,8 @@ int WriteToConsole(HANDLE out, const char* line, int length) {
     if (piece > kPiece) piece = IS_HIGH_SURROGATE(at[kPiece - 1]) ? kPiece - 1 : kPiece;
     DWORD written = 0;
     // A console that stops taking the line part-way has failed as a closed
-    // output would: what is lost is lost, and what it showed is not written
-    // again as bytes.
+    // output would: the rest is not written, and the part it showed is not
+    // written again as bytes.
     if (!WriteConsoleW(out, at, static_cast<DWORD>(piece), &written, nullptr) || written == 0) {
       return at != wide ? 1 : 0;
     }

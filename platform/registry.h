@@ -1,10 +1,5 @@
-// The registry operations the last-user lookup needs: RegOpenKeyA,
-// RegQueryValueExA and RegCloseKey under HKEY_CURRENT_USER, with the Windows
-// types and error codes.
-//
-// On Windows they are the real registry API. Elsewhere registry-posix.h
-// declares the same three functions over a folder store, so the lookup is
-// one source for every platform.
+// The registry calls of the last-user lookup: Windows's own, or elsewhere
+// the stand-in store's (registry-posix.h), with the same types and codes.
 #ifndef LOADFILE_PLATFORM_REGISTRY_H_
 #define LOADFILE_PLATFORM_REGISTRY_H_
 

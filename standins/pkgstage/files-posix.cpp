@@ -1,7 +1,6 @@
-// The stand-in's file operations on Linux and other POSIX systems: names
-// below the base are resolved relative to a held descriptor, and never
-// through a link (O_NOFOLLOW). POSIX has no share modes, so nothing here
-// waits for a holder: flock waits for the lock itself.
+// The stand-in's file operations on POSIX systems: below the base, names
+// are opened relative to a held descriptor with O_NOFOLLOW. Without share
+// modes there is no holder to wait for; flock waits for the lock itself.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -29,9 +28,8 @@ void Close(int fd) {
   SeamFails("close");
 }
 
-// A new name lives in its folder, and only an fsync of that folder puts it
-// on the disk. Some file systems refuse an fsync of a folder; the entry is
-// then as safe as they make it, and that is no failure of the install.
+// Puts a new name in |folder| on the disk. A file system that refuses an
+// fsync of a folder keeps it as it does; that fails no install.
 void SyncFolder(int folder) {
   if (!SeamFails("fsync")) fsync(folder);
 }
@@ -205,9 +203,8 @@ CopyEnd CopyToTemp(FileHandle source, FileHandle folder, const char* temp, FileH
   int at = static_cast<int>(folder);
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
   int to = SeamFails("openat") ? -1 : openat(at, temp, flags, 0644);
-  // A leftover goes first, whatever its mode: the copy is a new file, with
-  // no mode of the leftover's, and one with another link loses only this
-  // name. A link there is no leftover of ours: it is refused below.
+  // A leftover goes first, whatever its mode, as a name only; a link there
+  // is no leftover of ours, and is refused below.
   struct stat info;
   if (to < 0 && errno == EEXIST && !SeamFails("fstatat") &&
       fstatat(at, temp, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
@@ -236,8 +233,7 @@ int RenameOver(FileHandle folder, FileHandle copy, const char* temp, const char*
     return 0;
   }
   SyncFolder(at);
-  // The copy's bytes were flushed before the rename: what its close says
-  // comes too late to change what is staged.
+  // The copy was flushed before the rename, which its close cannot undo.
   Close(static_cast<int>(copy));
   return 1;
 }

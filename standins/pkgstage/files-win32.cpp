@@ -1,12 +1,16 @@
-// The stand-in's file operations on Windows. Below the base, files and
-// folders are opened relative to a held folder with NtCreateFile and
-// renamed relative to it with NtSetInformationFile, which kernel32 offers
-// no way to do; ntdll has both since Windows NT 4.
+// The stand-in's file operations on Windows: below the base, opened and
+// renamed relative to a held folder through ntdll (NtCreateFile,
+// NtSetInformationFile), which kernel32 has no way to do.
+// clang-format off: the Windows headers' own order for ntstatus.h's names
+#define WIN32_NO_STATUS
+#include <windows.h>
+#undef WIN32_NO_STATUS
+#include <ntstatus.h>
 #include <shlobj.h>
 #include <stddef.h>
 #include <string.h>
-#include <windows.h>
 #include <winternl.h>
+// clang-format on
 
 #include "files.h"
 #include "seam.h"
@@ -21,22 +25,7 @@ extern "C" BOOLEAN NTAPI RtlEqualUnicodeString(const UNICODE_STRING* a, const UN
 
 namespace {
 
-const NTSTATUS kSuccess = 0;
-const NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
-const NTSTATUS kNotImplemented = static_cast<NTSTATUS>(0xC0000002);
-const NTSTATUS kInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
-const NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
-const NTSTATUS kNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
-const NTSTATUS kInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010);
-const NTSTATUS kAccessDenied = static_cast<NTSTATUS>(0xC0000022);
-const NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
-const NTSTATUS kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
-const NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
-const NTSTATUS kDeletePending = static_cast<NTSTATUS>(0xC0000056);
-const NTSTATUS kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
-const NTSTATUS kCannotDelete = static_cast<NTSTATUS>(0xC0000121);
-
-// The status the seam (seam.h) fails |call| with, or kSuccess.
+// The status the seam (seam.h) fails |call| with, or STATUS_SUCCESS.
 NTSTATUS SeamStatus(const char* call) {
   return static_cast<NTSTATUS>(kFaultCodes[FaultFor(call)].status);
 }
@@ -57,10 +46,10 @@ FileHandle FromHandle(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
-UNICODE_STRING Counted(const wchar_t* text) {
+UNICODE_STRING Counted(const wchar_t* text, size_t units) {
   UNICODE_STRING counted;
   counted.Buffer = const_cast<PWSTR>(text);
-  counted.Length = static_cast<USHORT>(wcslen(text) * sizeof(wchar_t));
+  counted.Length = static_cast<USHORT>(units * sizeof(wchar_t));
   counted.MaximumLength = counted.Length;
   return counted;
 }
@@ -73,18 +62,18 @@ const ULONG kFileOptions = FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT;
 // the call by.
 NTSTATUS OpenIn(HANDLE folder, const wchar_t* name, ACCESS_MASK access, ULONG share,
                 ULONG disposition, ULONG options, HANDLE* file, const char* call = "NtCreateFile") {
-  UNICODE_STRING text = Counted(name);
+  UNICODE_STRING text = Counted(name, wcslen(name));
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io;
   *file = INVALID_HANDLE_VALUE;
   NTSTATUS status = SeamStatus(call);
-  if (status == kSuccess) {
+  if (status == STATUS_SUCCESS) {
     status =
         NtCreateFile(file, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
                      share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   }
-  if (status != kSuccess) *file = INVALID_HANDLE_VALUE;
+  if (status != STATUS_SUCCESS) *file = INVALID_HANDLE_VALUE;
   return status;
 }
 
@@ -112,27 +101,26 @@ struct Entry {
   LONGLONG data[(kEntryRoom / sizeof(LONGLONG)) + 1];
 };
 
-// Looks |name| up in the listing of |folder|, where it matches the long or
-// the short name of an entry. Returns 1 when found, 0 when there is no such
-// entry, -1 when the listing cannot be read. A listing takes its mask at
-// the first read of a handle only, so each look-up opens its own. Which
-// failure says that a file system lists no file IDs is its own affair
-// (Windows 2000 and NTFS say STATUS_INVALID_INFO_CLASS, file servers
-// STATUS_NOT_SUPPORTED, STATUS_INVALID_LEVEL or STATUS_INVALID_PARAMETER):
-// any failure but "no such entry" is asked again without IDs.
+// Looks |name| up in the listing of |folder|, by an entry's long or short
+// name: 1 when found, 0 when there is none, -1 when the listing cannot be
+// read. A listing takes its mask at a handle's first read only, so each
+// look-up opens its own. File systems without file IDs in listings say so
+// in several ways (STATUS_INVALID_INFO_CLASS, STATUS_NOT_SUPPORTED,
+// STATUS_INVALID_LEVEL, STATUS_INVALID_PARAMETER): any failure but "no such
+// entry" is asked again without IDs.
 int FindEntry(HANDLE folder, const wchar_t* name, Entry* entry) {
-  UNICODE_STRING mask = Counted(name);
-  NTSTATUS status = kNoSuchFile;
+  UNICODE_STRING mask = Counted(name, wcslen(name));
+  NTSTATUS status = STATUS_NO_SUCH_FILE;
   for (int with_id = 1; with_id >= 0; --with_id) {
     HANDLE listing = INVALID_HANDLE_VALUE;
     if (OpenIn(folder, L"", FILE_LIST_DIRECTORY, kShareAll, FILE_OPEN, FILE_DIRECTORY_FILE,
-               &listing) != kSuccess) {
+               &listing) != STATUS_SUCCESS) {
       return -1;
     }
     IO_STATUS_BLOCK io;
     status = SeamStatus(with_id ? "NtQueryDirectoryFile FileIdBothDirectoryInformation"
                                 : "NtQueryDirectoryFile FileBothDirectoryInformation");
-    if (status == kSuccess) {
+    if (status == STATUS_SUCCESS) {
       status = NtQueryDirectoryFile(
           listing, nullptr, nullptr, nullptr, &io, entry->data, sizeof entry->data,
           with_id ? FileIdBothDirectoryInformation : FileBothDirectoryInformation, TRUE, &mask,
@@ -140,10 +128,11 @@ int FindEntry(HANDLE folder, const wchar_t* name, Entry* entry) {
     }
     CloseHandle(listing);
     entry->has_id = with_id;
-    if (status == kSuccess || status == kNoSuchFile || status == kNoMoreFiles) break;
+    if (status == STATUS_SUCCESS || status == STATUS_NO_SUCH_FILE || status == STATUS_NO_MORE_FILES)
+      break;
   }
-  if (status == kNoSuchFile || status == kNoMoreFiles) return 0;
-  if (status != kSuccess) return -1;
+  if (status == STATUS_NO_SUCH_FILE || status == STATUS_NO_MORE_FILES) return 0;
+  if (status != STATUS_SUCCESS) return -1;
   if (entry->has_id) {
     const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFORMATION*>(entry->data);
     entry->attributes = found->FileAttributes;
@@ -169,29 +158,20 @@ struct OpenedName {
 
 int NameOf(HANDLE file, OpenedName* name) {
   IO_STATUS_BLOCK io;
-  return SeamStatus("NtQueryInformationFile FileNameInformation") == kSuccess &&
+  return SeamStatus("NtQueryInformationFile FileNameInformation") == STATUS_SUCCESS &&
          NtQueryInformationFile(file, &io, name, sizeof *name,
-                                static_cast<FILE_INFORMATION_CLASS>(9)) == kSuccess;
-}
-
-UNICODE_STRING Part(const wchar_t* text, size_t units) {
-  UNICODE_STRING part;
-  part.Buffer = const_cast<PWSTR>(text);
-  part.Length = static_cast<USHORT>(units * sizeof(wchar_t));
-  part.MaximumLength = part.Length;
-  return part;
+                                static_cast<FILE_INFORMATION_CLASS>(9)) == STATUS_SUCCESS;
 }
 
 // The one identity check for every name below the base, which Wine needs:
 // it opens a host's symbolic link as its target even with
-// FILE_OPEN_REPARSE_POINT, shows no reparse point on the handle or, for a
-// file, in the listing, and deletes the target through it. It does name
-// the handle by the target's path. So |file|, opened as |name| in
-// |folder|, is taken only when its path is the folder's and |name|, and
-// neither it nor the listing's entry is a reparse point, with the file ID
-// of |file| where the listing has IDs: a swap before the open or between
-// the open and the listing is seen either way. On Windows the open already
-// takes a link as itself. |*info| is then the file's.
+// FILE_OPEN_REPARSE_POINT, shows no reparse point for a file's, and deletes
+// the target through it; but it names the handle by the target's path. So
+// |file|, opened as |name| in |folder|, is taken only when its path is the
+// folder's and |name|, neither it nor its entry in the listing is a reparse
+// point, and the entry has its file ID where the listing has IDs (a swap
+// between the open and the listing). On Windows the open already takes a
+// link as itself. Fills |*info| with the file's.
 int IsEntryOpened(HANDLE folder, const wchar_t* name, HANDLE file,
                   BY_HANDLE_FILE_INFORMATION* info) {
   OpenedName in;
@@ -205,10 +185,10 @@ int IsEntryOpened(HANDLE folder, const wchar_t* name, HANDLE file,
   size_t units = in.bytes / sizeof(WCHAR);
   if (units > 0 && in.text[units - 1] == L'\\') --units;  // a drive's root
   size_t length = wcslen(name);
-  UNICODE_STRING expected_folder = Part(in.text, units);
-  UNICODE_STRING opened_folder = Part(opened.text, units);
-  UNICODE_STRING expected_name = Part(name, length);
-  UNICODE_STRING opened_name = Part(opened.text + units + 1, length);
+  UNICODE_STRING expected_folder = Counted(in.text, units);
+  UNICODE_STRING opened_folder = Counted(opened.text, units);
+  UNICODE_STRING expected_name = Counted(name, length);
+  UNICODE_STRING opened_name = Counted(opened.text + units + 1, length);
   if (opened.bytes != (units + 1 + length) * sizeof(WCHAR) || opened.text[units] != L'\\' ||
       !RtlEqualUnicodeString(&expected_folder, &opened_folder, TRUE) ||
       !RtlEqualUnicodeString(&expected_name, &opened_name, TRUE)) {
@@ -219,10 +199,9 @@ int IsEntryOpened(HANDLE folder, const wchar_t* name, HANDLE file,
   return !entry.has_id || !IsFileId(id) || entry.id == id;
 }
 
-// The one policy for holders. Antivirus and EDR products, search indexers,
-// backup and sync clients (and the suite itself) open a file the moment it
-// is written or closed, and hold it for moments; Windows refuses meanwhile
-// what their sharing excludes. How long a refusal is worth waiting for:
+// The one policy for holders. Scanners, indexers, backup and sync clients
+// open a file the moment it is written or closed and hold it for moments,
+// and Windows refuses what their sharing excludes. What a refusal is worth:
 enum Patience {
   kFinal,   // no wait ends it
   kBrief,   // a few short tries: it may be a scanner's
@@ -232,19 +211,18 @@ enum Refused { kAnOpen, kClassicRename, kPosixRename };
 
 // Judges the refusal |status| of |what| on |name| in |folder|. A sharing
 // violation or a pending delete is a holder's. Access denied is final but
-// for a rename: the classic rename answers it while anyone holds the target
-// open, as do, for good, a folder or a read-only target, the target's ACL,
-// and a running program (FILE_RENAME_INFORMATION's remarks). The listing's
-// attributes come first, which no holder can refuse. An open of the target
-// for deleting, shared with all, then tells a holder that does not share
-// deleting (sharing violation) from the ACL (access denied). Where it
-// opens, only a holder that shares deleting is left: it refuses the
-// classic rename until it lets go, but not the POSIX one, which only an
-// image section refuses (MmFlushImageSection): a scanner's mapped view goes
-// soon, a running program's does not.
+// for a rename, where the classic rename answers it while anyone holds the
+// target open, and a folder or read-only target, the target's ACL or a
+// running program answer it for good (FILE_RENAME_INFORMATION's remarks).
+// The listing's attributes come first, which no holder refuses; then an
+// open for deleting, shared with all, tells a holder that does not share
+// deleting from the ACL. Where it opens, a holder that shares deleting is
+// left: it refuses the classic rename until it lets go; the POSIX rename
+// only an image section refuses (MmFlushImageSection), a scanner's mapped
+// view for moments, a running program's for good.
 Patience PatienceFor(NTSTATUS status, Refused what, HANDLE folder, const wchar_t* name) {
-  if (status == kSharingViolation || status == kDeletePending) return kHolder;
-  if (status != kAccessDenied || what == kAnOpen) return kFinal;
+  if (status == STATUS_SHARING_VIOLATION || status == STATUS_DELETE_PENDING) return kHolder;
+  if (status != STATUS_ACCESS_DENIED || what == kAnOpen) return kFinal;
   Entry entry;
   int found = FindEntry(folder, name, &entry);
   if (found == 0) return kHolder;  // gone now: the next try goes through
@@ -254,8 +232,9 @@ Patience PatienceFor(NTSTATUS status, Refused what, HANDLE folder, const wchar_t
   HANDLE target = INVALID_HANDLE_VALUE;
   NTSTATUS opened = OpenIn(folder, name, DELETE, kShareAll, FILE_OPEN, FILE_OPEN_REPARSE_POINT,
                            &target, "NtCreateFile the rename's target");
-  if (opened != kSuccess) {
-    return opened == kSharingViolation || opened == kDeletePending || opened == kObjectNameNotFound
+  if (opened != STATUS_SUCCESS) {
+    return opened == STATUS_SHARING_VIOLATION || opened == STATUS_DELETE_PENDING ||
+                   opened == STATUS_OBJECT_NAME_NOT_FOUND
                ? kHolder
                : kFinal;
   }
@@ -263,8 +242,7 @@ Patience PatienceFor(NTSTATUS status, Refused what, HANDLE folder, const wchar_t
   return what == kPosixRename ? kBrief : kHolder;
 }
 
-// Waits before the try after |attempt| of a call refused with |patience|;
-// 0 when its time has run out.
+// Waits before the next try; 0 when the time |patience| gives has run out.
 int WaitedFor(Patience patience, int attempt) {
   static const DWORD kWaits[] = {5, 10, 20, 40, 80, 160, 250, 250, 250, 250, 250, 250, 250};
   const int kBriefTries = 3;
@@ -276,13 +254,12 @@ int WaitedFor(Patience patience, int attempt) {
   return 1;
 }
 
-// Makes |call| until it succeeds, or |judge| finds its refusal final, or the
-// wait the refusal is worth has run out: the one loop that waits for
-// holders, as Go's robustio has one retry.
+// Makes |call| until it succeeds or the wait its refusal is worth (|judge|)
+// has run out: the one loop that waits for holders.
 template <typename Call, typename Judge>
 NTSTATUS RetryWhileHeld(Call call, Judge judge) {
   NTSTATUS status = call();
-  for (int attempt = 0; status != kSuccess && WaitedFor(judge(status), attempt); ++attempt) {
+  for (int attempt = 0; status != STATUS_SUCCESS && WaitedFor(judge(status), attempt); ++attempt) {
     status = call();
   }
   return status;
@@ -296,21 +273,17 @@ NTSTATUS SetInformation(HANDLE file, void* data, ULONG size, ULONG kind) {
   return reinterpret_cast<Set>(&NtSetInformationFile)(file, &io, data, size, kind);
 }
 
-// What a system or file system answers for an information class or a flag
-// it lacks (FileRenameInformationEx and its POSIX semantics,
-// FileDispositionInformationEx and its flags): older Windows, FAT, file
-// servers, Wine.
+// What older Windows, FAT, file servers and Wine answer for an information
+// class or a flag they lack.
 int IsUnknownClass(NTSTATUS status) {
-  return status == kInvalidInfoClass || status == kNotImplemented || status == kNotSupported ||
-         status == kInvalidParameter || status == kInvalidDeviceRequest;
+  return status == STATUS_INVALID_INFO_CLASS || status == STATUS_NOT_IMPLEMENTED ||
+         status == STATUS_NOT_SUPPORTED || status == STATUS_INVALID_PARAMETER ||
+         status == STATUS_INVALID_DEVICE_REQUEST;
 }
 
-// The rename of FileRenameInformationEx: Flags takes the place of
-// FILE_RENAME_INFORMATION's ReplaceIfExists (Windows 10 1607 on), which
-// sits in its low byte, so one structure serves both classes. The name has
-// room for the longest path and a NUL, which some file systems read
-// although the length leaves it out; the size passed (the header's
-// structure and the name) stays inside it on both widths.
+// FileRenameInformationEx's structure, whose Flags (Windows 10 1607 on)
+// hold ReplaceIfExists in their low byte, so it serves both classes. The
+// name has room for a NUL, which some file systems read past the length.
 struct RenameInformation {
   ULONG flags;
   HANDLE root;
@@ -332,9 +305,8 @@ const ULONG kRenamePosixSemantics = 0x2;
 const ULONG kFileRenameInformationEx = 65;
 
 // Renames the open |file| to |name| in |folder|, replacing what is there:
-// with POSIX semantics where the system has them (|*posix| is then left
-// 1), which replace a target that others hold open sharing deleting; else
-// with the classic rename, which fails while the target is open at all.
+// with POSIX semantics where the system has them (|*posix| stays 1), which
+// replace a target held open sharing deleting; else the classic way.
 NTSTATUS Rename(HANDLE file, HANDLE folder, const wchar_t* name, int* posix) {
   RenameInformation rename;
   memset(&rename, 0, offsetof(RenameInformation, name));
@@ -346,13 +318,14 @@ NTSTATUS Rename(HANDLE file, HANDLE folder, const wchar_t* name, int* posix) {
   if (*posix) {
     rename.flags = kReplaceIfExists | kRenamePosixSemantics;
     NTSTATUS status = SeamStatus("NtSetInformationFile FileRenameInformationEx");
-    if (status == kSuccess) status = SetInformation(file, &rename, size, kFileRenameInformationEx);
+    if (status == STATUS_SUCCESS)
+      status = SetInformation(file, &rename, size, kFileRenameInformationEx);
     if (!IsUnknownClass(status)) return status;
     *posix = 0;
   }
   rename.flags = kReplaceIfExists;
   NTSTATUS status = SeamStatus("NtSetInformationFile FileRenameInformation");
-  if (status != kSuccess) return status;
+  if (status != STATUS_SUCCESS) return status;
   return SetInformation(file, &rename, size, FileRenameInformation);
 }
 
@@ -360,7 +333,7 @@ NTSTATUS Rename(HANDLE file, HANDLE folder, const wchar_t* name, int* posix) {
 void DeleteOnClose(HANDLE file) {
   FILE_DISPOSITION_INFORMATION gone;
   gone.DoDeleteFile = TRUE;
-  if (SeamStatus("NtSetInformationFile FileDispositionInformation") == kSuccess) {
+  if (SeamStatus("NtSetInformationFile FileDispositionInformation") == STATUS_SUCCESS) {
     SetInformation(file, &gone, sizeof gone, FileDispositionInformation);
   }
 }
@@ -372,10 +345,8 @@ size_t ToNative(const char* ansi, wchar_t* native, size_t room) {
 }
 
 int StoreBase(wchar_t* base, const wchar_t** below) {
-  // The wide API, not getenv: it sees what the process's environment holds
-  // now, not the C runtime's copy taken at start-up. Windows 2000 and XP
-  // set no LOCALAPPDATA: there the shell names the folder (shell32 5.0, in
-  // Windows 2000, has SHGetFolderPathW), creating it for a new account.
+  // The environment as it is now, not the C runtime's copy. Windows 2000
+  // and XP set no LOCALAPPDATA: there the shell names (and makes) it.
   wchar_t named[MAX_PATH];
   DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", named, MAX_PATH);
   if (length >= MAX_PATH) return 0;
@@ -388,8 +359,8 @@ int StoreBase(wchar_t* base, const wchar_t** below) {
   if (length == 0 || length >= MAX_PATH) return 0;
   // A drive's root keeps its backslash: \\?\Q: names the volume.
   if (full[length - 1] == L'\\' && (length != 3 || full[1] != L':')) full[--length] = L'\0';
-  // The store stays within the ANSI code page's reach, as the caller's
-  // paths are: a folder it cannot carry exactly has no store.
+  // A folder the ANSI code page cannot carry, as no caller's path can, has
+  // no store.
   char ansi[kPathRoom];
   if (AnsiFromWide(full, ansi, kPathRoom) == 0) return 0;
   // Given as a \\?\ path, the base may be longer than MAX_PATH below it.
@@ -428,12 +399,11 @@ FileHandle OpenBase(const wchar_t* path) {
 }
 
 FileHandle OpenOrMakeFolder(FileHandle parent, const wchar_t* name) {
-  // Without FILE_SHARE_DELETE: while it is held, no Windows program can
-  // rename the folder away.
+  // Not shared for deleting: no one can rename the folder away meanwhile.
   HANDLE folder = INVALID_HANDLE_VALUE;
   BY_HANDLE_FILE_INFORMATION info;
   if (OpenIn(AsHandle(parent), name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
-             FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, &folder) == kSuccess &&
+             FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, &folder) == STATUS_SUCCESS &&
       !IsEntryOpened(AsHandle(parent), name, folder, &info)) {
     CloseHandle(folder);
     return kNoFile;
@@ -442,10 +412,9 @@ FileHandle OpenOrMakeFolder(FileHandle parent, const wchar_t* name) {
 }
 
 int NamesAnother(FileHandle folder, const wchar_t* name) {
-  UNICODE_STRING asked = Counted(name);
+  UNICODE_STRING asked = Counted(name, wcslen(name));
   Entry entry;
-  // A listing that cannot be read proves nothing either way; the open that
-  // follows fails as well or reaches the name itself.
+  // An unreadable listing proves nothing; the open that follows will tell.
   if (FindEntry(AsHandle(folder), name, &entry) != 1) return 0;
   return RtlEqualUnicodeString(&asked, &entry.name, TRUE) ? 0 : 1;
 }
@@ -466,7 +435,7 @@ FileHandle OpenStaged(FileHandle folder, const wchar_t* name) {
   HANDLE file = INVALID_HANDLE_VALUE;
   BY_HANDLE_FILE_INFORMATION info;
   if (OpenIn(AsHandle(folder), name, GENERIC_READ, kShareAll, FILE_OPEN, kFileOptions, &file) ==
-          kSuccess &&
+          STATUS_SUCCESS &&
       !IsEntryOpened(AsHandle(folder), name, file, &info)) {
     CloseHandle(file);
     return kNoFile;
@@ -502,9 +471,8 @@ void CloseFile(FileHandle file) {
 FileHandle TakeLock(FileHandle folder, const wchar_t* name) {
   HANDLE in = AsHandle(folder);
   for (int tries = 0; tries < 3; ++tries) {
-    // LockFileEx needs reading or writing; reading alone opens a read-only
-    // lock file (planted, or restored by a tool that keeps attributes) as
-    // it is, where writing would be refused for good.
+    // LockFileEx needs reading or writing; reading opens a read-only lock
+    // file as it is.
     HANDLE file = INVALID_HANDLE_VALUE;
     NTSTATUS status = RetryWhileHeld(
         [&] {
@@ -512,13 +480,12 @@ FileHandle TakeLock(FileHandle folder, const wchar_t* name) {
                         "NtCreateFile the lock");
         },
         [&](NTSTATUS refusal) { return PatienceFor(refusal, kAnOpen, in, name); });
-    // Created new where missing: a create that would open an existing name
-    // follows a host's link on some systems, and a new file never does.
-    if (status == kObjectNameNotFound) {
+    // Created new where missing: FILE_CREATE never follows a host's link.
+    if (status == STATUS_OBJECT_NAME_NOT_FOUND) {
       status = OpenIn(in, name, GENERIC_READ, kShareAll, FILE_CREATE, kFileOptions, &file);
     }
-    if (status == kObjectNameCollision) continue;
-    if (status != kSuccess) break;
+    if (status == STATUS_OBJECT_NAME_COLLISION) continue;
+    if (status != STATUS_SUCCESS) break;
     BY_HANDLE_FILE_INFORMATION info;
     int ours = IsEntryOpened(in, name, file, &info);
     if (ours && info.nNumberOfLinks > 1) {
@@ -538,18 +505,15 @@ FileHandle TakeLock(FileHandle folder, const wchar_t* name) {
 }
 
 CopyEnd CopyToTemp(FileHandle source, FileHandle folder, const wchar_t* temp, FileHandle* copy) {
-  // A leftover goes first: one that is read-only or hidden could not be
-  // overwritten.
+  // A leftover goes first (a read-only one could not be overwritten), and
+  // the copy is a new file, with none of the source's attributes.
   RemoveName(folder, temp);
-  // A new file, so no attribute of the source's comes with the copy: a
-  // read-only copy could never be replaced. Shared with no one, and renamed
-  // through this handle: nothing can hold it in between.
   HANDLE file = INVALID_HANDLE_VALUE;
   NTSTATUS created =
       OpenIn(AsHandle(folder), temp, GENERIC_WRITE | DELETE, 0, FILE_CREATE, kFileOptions, &file);
-  if (created != kSuccess) {
+  if (created != STATUS_SUCCESS) {
     // The leftover stayed: a holder has it, or it is no file of the store's.
-    return created == kObjectNameCollision ||
+    return created == STATUS_OBJECT_NAME_COLLISION ||
                    PatienceFor(created, kAnOpen, AsHandle(folder), temp) != kFinal
                ? kTempTaken
                : kCopyFailed;
@@ -587,13 +551,12 @@ int RenameOver(FileHandle folder, FileHandle copy, const wchar_t* temp, const wc
       [&](NTSTATUS refusal) {
         return PatienceFor(refusal, posix ? kPosixRename : kClassicRename, in, target);
       });
-  if (status != kSuccess) {
+  if (status != STATUS_SUCCESS) {
     DiscardCopy(folder, copy, temp);
     return 0;
   }
-  // As MOVEFILE_WRITE_THROUGH does: the renamed file's metadata to the disk.
-  // The bytes were flushed before the rename, which stands: what this says
-  // cannot change what is staged.
+  // The renamed file's metadata to the disk, as MOVEFILE_WRITE_THROUGH
+  // does; the rename stands whatever this says.
   if (!SeamFails("FlushFileBuffers")) FlushFileBuffers(AsHandle(copy));
   CloseHandle(AsHandle(copy));
   return 1;
@@ -607,32 +570,31 @@ void DiscardCopy(FileHandle /*folder*/, FileHandle copy, const wchar_t* /*temp*/
 void RemoveName(FileHandle folder, const wchar_t* name) {
   HANDLE file = INVALID_HANDLE_VALUE;
   if (OpenIn(AsHandle(folder), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-             kShareAll, FILE_OPEN, kFileOptions, &file) != kSuccess) {
+             kShareAll, FILE_OPEN, kFileOptions, &file) != STATUS_SUCCESS) {
     return;
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (IsEntryOpened(AsHandle(folder), name, file, &info)) {
     // FileDispositionInformationEx (Windows 10 1607 on): with POSIX
-    // semantics the name goes at once, though a scanner holds the file;
-    // a read-only file goes as it is (Windows 10 1809 on), its attributes,
-    // every link's, left alone.
+    // semantics the name goes at once though a scanner holds the file, and
+    // a read-only file as it is (1809 on), its attributes, every link's,
+    // left alone.
     const ULONG kFileDispositionInformationEx = 64;
     ULONG flags = 0x1 | 0x2 | 0x10;  // DELETE | POSIX_SEMANTICS | IGNORE_READONLY_ATTRIBUTE
     NTSTATUS status = SeamStatus("NtSetInformationFile FileDispositionInformationEx");
-    if (status == kSuccess) {
+    if (status == STATUS_SUCCESS) {
       status = SetInformation(file, &flags, sizeof flags, kFileDispositionInformationEx);
     }
-    // A system without the class or the flag, or one that refuses the file
-    // as read-only: the attribute is cleared first where this is the file's
-    // only name, and it is deleted the classic way.
-    if (IsUnknownClass(status) || status == kCannotDelete) {
+    // Without the class or the flag, or refused as read-only: the classic
+    // way, the attribute cleared first where this is the file's one name.
+    if (IsUnknownClass(status) || status == STATUS_CANNOT_DELETE) {
       if (info.nNumberOfLinks == 1 &&
           (info.dwFileAttributes &
            (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
         FILE_BASIC_INFORMATION basic;
         memset(&basic, 0, sizeof basic);  // times of 0 are left as they are
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        if (SeamStatus("NtSetInformationFile FileBasicInformation") == kSuccess) {
+        if (SeamStatus("NtSetInformationFile FileBasicInformation") == STATUS_SUCCESS) {
           SetInformation(file, &basic, sizeof basic, FileBasicInformation);
         }
       }

@@ -1,17 +1,10 @@
-// The stand-in's file operations, which differ between POSIX
-// (files-posix.cpp) and Windows (files-win32.cpp); pkgstage.cpp decides
-// what to do with them.
-//
-// Whoever can write into the store could swap one of its folders, or a
-// working file, for a link between a check and a use, and so have the
-// stand-in write or delete wherever its caller may. So below the store's
-// base every name is opened relative to a folder the stand-in holds, never
-// through a link, and each folder from the one above it. Only the base and
-// the folders above it are named by path: they are the caller's
-// ($XDG_DATA_HOME, $HOME, %LOCALAPPDATA%), links allowed.
-//
-// A handle is a descriptor on POSIX and a HANDLE on Windows; kNoFile is
-// never one.
+// The stand-in's file operations (files-posix.cpp, files-win32.cpp). Whoever
+// can write into the store could swap a folder or a working file for a link
+// between a check and a use, and have the stand-in write or delete wherever
+// its caller may: so below the store's base every name is opened relative to
+// a held folder, never through a link. Only the base and the folders above
+// it, the caller's, are named by path, links allowed. A handle is a
+// descriptor or a HANDLE; kNoFile is never one.
 #ifndef STANDINS_PKGSTAGE_FILES_H_
 #define STANDINS_PKGSTAGE_FILES_H_
 
@@ -33,11 +26,9 @@ size_t ToNative(const char* ansi, NativeChar* native, size_t room);
 // '/'. Returns 0 when the environment names no usable base.
 int StoreBase(NativeChar* base, const NativeChar** below);
 
-// Tries to create the folder |path| (the base, or a folder above it);
-// OpenBase tells whether it is there. A folder it creates is flushed in
-// its parent on POSIX (an fsync of the parent), so that a staged file is
-// not lost with its folders in a crash; Windows has no such flush short of
-// the volume's, and there NTFS's journal keeps it.
+// Tries to create the folder |path| (the base, or one above it). On POSIX a
+// new folder is flushed in its parent, so that a crash loses no staged file
+// with its folders; Windows has no such flush short of the volume's.
 void MakeFolder(const NativeChar* path);
 
 // Opens the folder |path| (the base), following links.
@@ -52,8 +43,8 @@ FileHandle OpenOrMakeFolder(FileHandle parent, const NativeChar* name);
 // install under it would replace another file. Case is no difference.
 int NamesAnother(FileHandle folder, const NativeChar* name);
 
-// Opens the caller's file at |path|, or |name| in |folder| never through a
-// link, for reading. kNoFile when it is no regular file.
+// Opens the caller's file at |path|, or |name| in |folder| (never through
+// a link), for reading. kNoFile when it is no regular file.
 FileHandle OpenSource(const NativeChar* path);
 FileHandle OpenStaged(FileHandle folder, const NativeChar* name);
 
@@ -66,27 +57,25 @@ int Rewind(FileHandle file);
 // Closes a file or a folder; kNoFile is ignored.
 void CloseFile(FileHandle file);
 
-// Opens or creates the lock file |name| in |folder|, never through a link,
-// and waits for an exclusive lock on it, which CloseFile (or the process's
-// end) releases. A read-only lock file is locked as it is; one with other
-// links loses its name to a new file (locked, it would bar the other names
-// from reading). kNoFile on failure, with nothing left open.
+// Opens or creates the lock file |name| in |folder| and waits for an
+// exclusive lock on it, which CloseFile or the process's end releases. One
+// with other links loses its name to a new file (locked, it would bar the
+// other names from reading). kNoFile on failure, with nothing left open.
 FileHandle TakeLock(FileHandle folder, const NativeChar* name);
 
 // What a copy can end in.
 enum CopyEnd { kCopied, kTempTaken, kSourceFailed, kCopyFailed };
 
 // Copies |source|, open at its start, into a new file |temp| in |folder|,
-// flushes it to the disk and leaves it open in |*copy|, shared with no one
-// (a scanner that opened it would refuse the rename). A leftover at |temp|
-// goes first, whatever its attributes, but only as a name. kTempTaken:
-// |temp| is held by another program or is no file of the store's; the
-// other ends leave nothing behind.
+// flushes it and leaves it open in |*copy|, shared with no one (a scanner
+// would refuse the rename). A leftover at |temp| goes first, as a name only.
+// kTempTaken: |temp| is a holder's or no file of the store's (on Windows,
+// where a holder refusal is judged as in files-win32.cpp's PatienceFor).
 CopyEnd CopyToTemp(FileHandle source, FileHandle folder, const NativeChar* temp, FileHandle* copy);
 
-// Renames the open |copy|, named |temp| in |folder|, to |target|,
-// replacing it, atomically and durably, and closes the copy. Returns 1, or
-// 0 with the copy removed.
+// Renames the open |copy|, named |temp| in |folder|, over |target|,
+// atomically and durably, waiting for a holder (Windows), and closes it.
+// Returns 1, or 0 with the copy removed.
 int RenameOver(FileHandle folder, FileHandle copy, const NativeChar* temp,
                const NativeChar* target);
 

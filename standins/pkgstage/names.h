@@ -1,7 +1,5 @@
-// How the stand-in names what it stages: pure functions of text, which
-// read no disk. Names are in the text the platform's file calls take
-// (NativeChar), converted once from the caller's ANSI text (ToNative in
-// files.h).
+// How the stand-in names what it stages: pure functions of text, in the
+// platform's file calls' own (NativeChar), converted once (ToNative).
 #ifndef STANDINS_PKGSTAGE_NAMES_H_
 #define STANDINS_PKGSTAGE_NAMES_H_
 
@@ -39,10 +37,8 @@ int IsUsableUserName(const NativeChar* user);
 int StagedName(const NativeChar* path, NativeChar* staged);
 
 // The platform's own rules, for a name free of separators and control
-// characters. This is their one home.
-//
-// The length of the name the platform opens for |name|: Windows drops a
-// name's trailing dots and blanks ("report.prc. " opens report.prc).
+// characters; this is their one home. The length of the name the platform opens for |name|: Windows
+// drops a name's trailing dots and blanks ("report.prc. " opens report.prc).
 size_t OpenedLength(const NativeChar* name);
 // 1 when the platform's own tools open and delete |name| as it stands. On
 // Windows it cannot end in a dot or a blank (OpenedLength would drop them),

@@ -1,5 +1,4 @@
-// What the stand-in does with a request; how it touches the disk is in
-// files-*.cpp.
+// What the stand-in does with a request (files.h touches the disk).
 #include "pkgstage.h"
 
 #include <string.h>
@@ -14,17 +13,15 @@
 
 namespace {
 
-// Opens the store's folder, creating what is missing: the base and the
-// folders above it by path, as the caller named them, and each folder below
-// the base from the one above it.
+// Opens the store's folder, creating what is missing: the base and those
+// above it by path, and each folder below the base from the one above.
 FileHandle OpenStore() {
   NativeChar base[kPathRoom];
   const NativeChar* below = nullptr;
   if (!StoreBase(base, &below)) return kNoFile;
   FileHandle folder = OpenBase(base);
   if (folder == kNoFile) {
-    // Each parent in turn. One that exists already, or a prefix that names
-    // no folder ("C:", "\\?"), is no failure: only the end counts.
+    // Each parent in turn; only the end counts ("C:" and "\\?" are none).
     for (size_t i = 1; base[i] != 0; ++i) {
       if (!IsSeparator(base[i])) continue;
       NativeChar kept = base[i];
@@ -61,9 +58,9 @@ int ReadExactly(FileHandle file, char* buffer, long count) {
   return 1;
 }
 
-// Whether the file |name| in |folder| holds exactly the bytes of |source|
-// (1) or not (0); a missing or unreadable one does not. -1 when the source
-// fails. The source is left at its start.
+// 1 when the file |name| in |folder| holds exactly the bytes of |source|,
+// 0 when not (or it is missing), -1 when the source fails; which is then
+// back at its start.
 int SameBytes(FileHandle source, FileHandle folder, const NativeChar* name) {
   FileHandle staged = OpenStaged(folder, name);
   if (staged == kNoFile) return 0;
@@ -80,8 +77,7 @@ int SameBytes(FileHandle source, FileHandle folder, const NativeChar* name) {
         break;
       }
       if (got == 0) {
-        // Both must end here: the source may have changed since its size
-        // was taken.
+        // Both end here: the source may have changed since its size was read.
         same = ReadSome(staged, theirs, 1) == 0 ? 1 : 0;
         break;
       }
@@ -99,8 +95,7 @@ int SameBytes(FileHandle source, FileHandle folder, const NativeChar* name) {
 // Under the user's lock: leaves the staged file alone when it already holds
 // the source's bytes, or stages a fresh copy over it.
 int StageLocked(FileHandle source, FileHandle folder, const NativeChar* name) {
-  // An alias of another entry (a short name, or the working files') is
-  // refused before it is read or written.
+  // An alias of another entry is refused before it is read or written.
   if (NamesAnother(folder, name)) return kBadFileName;
   int same = SameBytes(source, folder, name);
   if (same < 0) return kSourceUnreadable;
@@ -114,8 +109,7 @@ int StageLocked(FileHandle source, FileHandle folder, const NativeChar* name) {
   if (end == kSourceFailed) return kSourceUnreadable;
   if (end != kCopied) return kStoreFailed;
   const NativeChar* temp = kTempNames[used];
-  // The new copy has a short name of its own, which |name| may now reach
-  // if it reached nothing before.
+  // The new copy has a short name of its own, which |name| may now reach.
   if (NamesAnother(folder, name)) {
     DiscardCopy(folder, copy, temp);
     return kBadFileName;
@@ -146,8 +140,7 @@ extern "C" PKGSTAGE_EXPORT int PKGSTAGE_CALL PkgStageInstall(const char* user, c
   if (length > 0 && !StagedName(source_path, name)) return kBadFileName;
   if (length == 0 || length > kPathRoom) return kSourceUnreadable;
 
-  // The source is opened before anything is created, so a request that
-  // cannot be served leaves the store as it was.
+  // The source is opened first: a request that fails here changes nothing.
   FileHandle source = OpenSource(source_path);
   if (source == kNoFile) return kSourceUnreadable;
 

@@ -1,7 +1,6 @@
-// The registry where there is none: the three calls of the last-user
-// lookup, with the Windows types and statuses, over a folder store.
-//
-// HKEY_CURRENT_USER is the folder
+// The registry where there is none: the last-user lookup's three calls,
+// with Windows's types and statuses, over a folder store. HKEY_CURRENT_USER
+// is the folder
 //   ${XDG_CONFIG_HOME:-$HOME/.config}/registry/HKEY_CURRENT_USER
 // a key below it a subfolder (a key path is split at '\'), and a value a
 // regular file named after it, whose bytes are the value's data. Names are

@@ -199,6 +199,20 @@ int IsEntryOpened(HANDLE folder, const wchar_t* name, HANDLE file,
   return !entry.has_id || !IsFileId(id) || entry.id == id;
 }
 
+// Opens |name| in |folder| for reading, when IsEntryOpened holds of it.
+FileHandle OpenEntry(FileHandle folder, const wchar_t* name, ULONG share, ULONG disposition,
+                     ULONG options) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (OpenIn(AsHandle(folder), name, GENERIC_READ, share, disposition, options, &file) ==
+          STATUS_SUCCESS &&
+      !IsEntryOpened(AsHandle(folder), name, file, &info)) {
+    CloseHandle(file);
+    return kNoFile;
+  }
+  return FromHandle(file);
+}
+
 // The one policy for holders. Scanners, indexers, backup and sync clients
 // open a file the moment it is written or closed and hold it for moments,
 // and Windows refuses what their sharing excludes. What a refusal is worth:
@@ -400,15 +414,8 @@ FileHandle OpenBase(const wchar_t* path) {
 
 FileHandle OpenOrMakeFolder(FileHandle parent, const wchar_t* name) {
   // Not shared for deleting: no one can rename the folder away meanwhile.
-  HANDLE folder = INVALID_HANDLE_VALUE;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (OpenIn(AsHandle(parent), name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
-             FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, &folder) == STATUS_SUCCESS &&
-      !IsEntryOpened(AsHandle(parent), name, folder, &info)) {
-    CloseHandle(folder);
-    return kNoFile;
-  }
-  return FromHandle(folder);
+  return OpenEntry(parent, name, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+                   FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
 }
 
 int NamesAnother(FileHandle folder, const wchar_t* name) {
@@ -432,15 +439,7 @@ FileHandle OpenSource(const wchar_t* path) {
 }
 
 FileHandle OpenStaged(FileHandle folder, const wchar_t* name) {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (OpenIn(AsHandle(folder), name, GENERIC_READ, kShareAll, FILE_OPEN, kFileOptions, &file) ==
-          STATUS_SUCCESS &&
-      !IsEntryOpened(AsHandle(folder), name, file, &info)) {
-    CloseHandle(file);
-    return kNoFile;
-  }
-  return FromHandle(file);
+  return OpenEntry(folder, name, kShareAll, FILE_OPEN, kFileOptions);
 }
 
 int FileSize(FileHandle file, uint64_t* size) {

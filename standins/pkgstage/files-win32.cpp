@@ -163,25 +163,19 @@ int NameOf(HANDLE file, OpenedName* name) {
                                 static_cast<FILE_INFORMATION_CLASS>(9)) == STATUS_SUCCESS;
 }
 
-// The one identity check for every name below the base, which Wine needs:
-// it opens a host's symbolic link as its target even with
-// FILE_OPEN_REPARSE_POINT, shows no reparse point for a file's, and deletes
-// the target through it; but it names the handle by the target's path. So
-// |file|, opened as |name| in |folder|, is taken only when its path is the
-// folder's and |name|, neither it nor its entry in the listing is a reparse
-// point, and the entry has its file ID where the listing has IDs (a swap
-// between the open and the listing). On Windows the open already takes a
-// link as itself. Fills |*info| with the file's.
-int IsEntryOpened(HANDLE folder, const wchar_t* name, HANDLE file,
-                  BY_HANDLE_FILE_INFORMATION* info) {
+// Wine opens a host's symbolic link as its target even with
+// FILE_OPEN_REPARSE_POINT, shows no reparse point for a file's, in the
+// handle or the listing, and deletes the target through the handle. It
+// does name the handle by the target's whole path. So under Wine, |file|
+// opened as |name| in |folder| is a host's link unless named as the
+// folder's path and |name|. Windows opens a link as itself, which its
+// attributes show, and does not promise a whole path in FILE_NAME_INFORMATION:
+// there this returns 0 at once.
+int IsWineHostLink(HANDLE folder, const wchar_t* name, HANDLE file) {
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr) return 0;
   OpenedName in;
   OpenedName opened;
-  Entry entry;
-  if (!NameOf(folder, &in) || !NameOf(file, &opened) || !InfoOf(file, info) ||
-      IsRedirection(info->dwFileAttributes) || FindEntry(folder, name, &entry) != 1 ||
-      IsRedirection(entry.attributes)) {
-    return 0;
-  }
+  if (!NameOf(folder, &in) || !NameOf(file, &opened)) return 1;
   size_t units = in.bytes / sizeof(WCHAR);
   if (units > 0 && in.text[units - 1] == L'\\') --units;  // a drive's root
   size_t length = wcslen(name);
@@ -189,9 +183,22 @@ int IsEntryOpened(HANDLE folder, const wchar_t* name, HANDLE file,
   UNICODE_STRING opened_folder = Counted(opened.text, units);
   UNICODE_STRING expected_name = Counted(name, length);
   UNICODE_STRING opened_name = Counted(opened.text + units + 1, length);
-  if (opened.bytes != (units + 1 + length) * sizeof(WCHAR) || opened.text[units] != L'\\' ||
-      !RtlEqualUnicodeString(&expected_folder, &opened_folder, TRUE) ||
-      !RtlEqualUnicodeString(&expected_name, &opened_name, TRUE)) {
+  return opened.bytes != (units + 1 + length) * sizeof(WCHAR) || opened.text[units] != L'\\' ||
+         !RtlEqualUnicodeString(&expected_folder, &opened_folder, TRUE) ||
+         !RtlEqualUnicodeString(&expected_name, &opened_name, TRUE);
+}
+
+// The one identity check for every name below the base: |file|, opened as
+// |name| in |folder|, is taken only when neither it nor its entry in the
+// listing is a reparse point, the entry has its file ID where the listing
+// has IDs (a swap between the open and the listing), and it is no host's
+// link under Wine. Fills |*info| with the file's.
+int IsEntryOpened(HANDLE folder, const wchar_t* name, HANDLE file,
+                  BY_HANDLE_FILE_INFORMATION* info) {
+  Entry entry;
+  if (!InfoOf(file, info) || IsRedirection(info->dwFileAttributes) ||
+      FindEntry(folder, name, &entry) != 1 || IsRedirection(entry.attributes) ||
+      IsWineHostLink(folder, name, file)) {
     return 0;
   }
   LONGLONG id = static_cast<LONGLONG>((static_cast<ULONGLONG>(info->nFileIndexHigh) << 32) |

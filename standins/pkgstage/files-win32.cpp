@@ -128,25 +128,21 @@ int FindEntry(HANDLE folder, const wchar_t* name, Entry* entry) {
     }
     CloseHandle(listing);
     entry->has_id = with_id;
-    if (status == STATUS_SUCCESS || status == STATUS_NO_SUCH_FILE || status == STATUS_NO_MORE_FILES)
+    if (status == STATUS_SUCCESS || status == STATUS_NO_SUCH_FILE ||
+        status == STATUS_NO_MORE_FILES) {
       break;
+    }
   }
   if (status == STATUS_NO_SUCH_FILE || status == STATUS_NO_MORE_FILES) return 0;
   if (status != STATUS_SUCCESS) return -1;
-  if (entry->has_id) {
-    const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFORMATION*>(entry->data);
-    entry->attributes = found->FileAttributes;
-    entry->id = found->FileId.QuadPart;
-    entry->has_id = IsFileId(entry->id);
-    entry->name.Buffer = const_cast<PWSTR>(found->FileName);
-    entry->name.Length = static_cast<USHORT>(found->FileNameLength);
-  } else {
-    const auto* found = reinterpret_cast<const FILE_BOTH_DIR_INFORMATION*>(entry->data);
-    entry->attributes = found->FileAttributes;
-    entry->name.Buffer = const_cast<PWSTR>(found->FileName);
-    entry->name.Length = static_cast<USHORT>(found->FileNameLength);
-  }
-  entry->name.MaximumLength = entry->name.Length;
+  // The two layouts differ from the short name on: the ID, then the name.
+  const auto* both = reinterpret_cast<const FILE_BOTH_DIR_INFORMATION*>(entry->data);
+  const auto* with_id = reinterpret_cast<const FILE_ID_BOTH_DIR_INFORMATION*>(entry->data);
+  entry->attributes = both->FileAttributes;
+  entry->id = entry->has_id ? with_id->FileId.QuadPart : 0;
+  entry->name = Counted(entry->has_id ? with_id->FileName : both->FileName,
+                        both->FileNameLength / sizeof(WCHAR));
+  entry->has_id = IsFileId(entry->id);
   return 1;
 }
 
@@ -339,8 +335,9 @@ NTSTATUS Rename(HANDLE file, HANDLE folder, const wchar_t* name, int* posix) {
   if (*posix) {
     rename.flags = kReplaceIfExists | kRenamePosixSemantics;
     NTSTATUS status = SeamStatus("NtSetInformationFile FileRenameInformationEx");
-    if (status == STATUS_SUCCESS)
+    if (status == STATUS_SUCCESS) {
       status = SetInformation(file, &rename, size, kFileRenameInformationEx);
+    }
     if (!IsUnknownClass(status)) return status;
     *posix = 0;
   }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -107,7 +108,10 @@ TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
     traced.under = {"strace", "-o",
                     trace,    "-y",
                     "-e",     "trace=mkdir,mkdirat,rename,renameat,renameat2,fsync,fdatasync"};
+    // With no mask, each new folder has the mode it is made with.
+    mode_t mask = umask(0);
     EXPECT_EQ(Run({"a.dat", "Ann"}, traced).out, "Installed file a.dat for user Ann.\n");
+    umask(mask);
 
     // The calls that did something, as "call path...", in their order.
     std::vector<std::string> calls;
@@ -133,6 +137,10 @@ TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
                "mkdirat " + home + " pkgstage", "fsync " + home, "mkdirat " + store + " Ann",
                "fsync " + store, "fsync " + Join(user, ".pkgstage.tmp"),
                "renameat " + user + " .pkgstage.tmp " + user + " a.dat", "fsync " + user}));
+    for (const std::string& folder : {top.second, home, store, user}) {
+      EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms(0755))
+          << folder;
+    }
   }
   RemoveFolder(below_root);
 }

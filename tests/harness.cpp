@@ -16,6 +16,15 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
   return FinishProgram(StartProgram(program, args, folder, output));
 }
 
+ScopedVariable::ScopedVariable(const std::string& variable, const std::string& value, bool unset)
+    : name(variable), was_set(GetEnvironment(variable, &kept)) {
+  SetEnvironment(name, value, unset);
+}
+
+ScopedVariable::~ScopedVariable() {
+  SetEnvironment(name, kept, !was_set);
+}
+
 std::string NewScratchFolder() {
   static std::atomic<int> counter{0};
   std::ostringstream name;

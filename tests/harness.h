@@ -79,6 +79,19 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
 // which started programs inherit.
 void SetEnvironment(const std::string& name, const std::string& value, bool unset = false);
 
+// Whether |name| is set in this process's environment, and to what.
+bool GetEnvironment(const std::string& name, std::string* value);
+
+// Sets (or with |unset|, removes) a variable for the length of a scope, and
+// then restores it as it was, unset included.
+struct ScopedVariable {
+  ScopedVariable(const std::string& name, const std::string& value, bool unset = false);
+  ~ScopedVariable();
+  std::string name;
+  std::string kept;
+  bool was_set;
+};
+
 // A new empty folder under the system's temporary folder.
 std::string NewScratchFolder();
 

@@ -649,16 +649,13 @@ TEST_F(StandInTest, FolderSwappedForALinkDuringInstalls) {
 // no LOCALAPPDATA.
 TEST_F(StandInTest, DefaultStoreWithoutTheVariable) {
   std::string path = Source("a.dat", "bytes");
-  const char* home = std::getenv("HOME");
-  std::string kept = home == nullptr ? "" : home;
   SetEnvironment(kStoreBaseVariable, "", true);
-  if (kPosixFiles) SetEnvironment("HOME", base_);
+  ScopedVariable home("HOME", base_, !kPosixFiles);
   // The Windows folder is the prefix's own: a user of this run's alone.
   std::string user = std::filesystem::path(NewScratchFolder()).filename().string();
   std::string folder = Join(Join(DefaultStoreBase(), "pkgstage"), user);
   EXPECT_EQ(PkgStageInstall(user.c_str(), path.c_str()), kInstalled);
   EXPECT_EQ(ReadBytes(Join(folder, "a.dat")), "bytes");
-  if (kPosixFiles) SetEnvironment("HOME", kept, home == nullptr);
   RemoveFolder(folder);
 }
 
@@ -757,15 +754,27 @@ TEST_F(StandInTest, StagedFolderInTheWayFailsCleanly) {
   EXPECT_EQ(ReadBytes(path), "bytes");
 }
 
+// No folder the store could be below: on POSIX neither variable absolute
+// (XDG calls a relative one invalid); on Windows a LOCALAPPDATA of MAX_PATH
+// characters or more, which the folder calls it goes through do not take.
 TEST_F(StandInTest, NoStoreBaseFails) {
-  if (!kPosixFiles) GTEST_SKIP() << "the shell names a folder where the environment names none";
   std::string path = Source("a.dat", "bytes");
-  const char* home = std::getenv("HOME");
-  std::string kept = home == nullptr ? "" : home;
-  SetEnvironment(kStoreBaseVariable, "", true);
-  SetEnvironment("HOME", "", true);
-  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kStoreFailed);
-  SetEnvironment("HOME", kept, home == nullptr);
+  struct Environment {
+    const char* what;
+    std::string base;  // "" for unset
+    std::string home;  // "" for unset
+  };
+  std::vector<Environment> rows = {{"neither set", "", ""}, {"both relative", "data", "home"}};
+  if (!kPosixFiles) {
+    rows = {{"MAX_PATH characters", "C:\\" + std::string(257, 'x'), ""},
+            {"longer", "C:\\" + std::string(300, 'x'), ""}};
+  }
+  for (const Environment& row : rows) {
+    ScopedVariable base(kStoreBaseVariable, row.base, row.base.empty());
+    ScopedVariable home("HOME", row.home, row.home.empty() || !kPosixFiles);
+    EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kStoreFailed) << row.what;
+  }
+  EXPECT_EQ(FilesBelow(base_), Files{});
 }
 
 // Through the real program, with the stand-in beside it.

@@ -95,6 +95,12 @@ Outcome FinishProgram(const Started& started) {
   return outcome;
 }
 
+bool GetEnvironment(const std::string& name, std::string* value) {
+  const char* found = getenv(name.c_str());
+  if (found != nullptr) *value = found;
+  return found != nullptr;
+}
+
 void SetEnvironment(const std::string& name, const std::string& value, bool unset) {
   if (unset) {
     unsetenv(name.c_str());

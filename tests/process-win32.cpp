@@ -332,6 +332,14 @@ void MakeHostLink(const std::string& target, const std::string& link) {
   RemoveFolder(std::filesystem::path(done).parent_path().string());
 }
 
+bool GetEnvironment(const std::string& name, std::string* value) {
+  char found[32768];
+  DWORD length = GetEnvironmentVariableA(name.c_str(), found, sizeof found);
+  if (length == 0 || length >= sizeof found) return false;
+  *value = std::string(found, length);
+  return true;
+}
+
 void SetEnvironment(const std::string& name, const std::string& value, bool unset) {
   SetEnvironmentVariableA(name.c_str(), unset ? nullptr : value.c_str());
 }

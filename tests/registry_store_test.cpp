@@ -56,8 +56,18 @@ TEST_F(RegistryStoreTest, MissingKeysAndNamesThatWouldLeaveTheStore) {
 }
 
 TEST_F(RegistryStoreTest, NoStoreAtAllIsAMissingKey) {
-  RemoveFolder((fs::path(folder_) / "registry").string());
   HKEY key = nullptr;
+  // A config folder whose store's path does not fit the room for it: the
+  // path cut to fit would name the folder made here.
+  std::string config = folder_;
+  while (config.size() < 3800) config += "/" + std::string(200, 'c');
+  config += "/" + std::string(4080 - config.size(), 'c');
+  std::string cut = (config + "/registry/HKEY_CURRENT_USER").substr(0, 4095);
+  fs::create_directories(cut);
+  SetEnvironment("XDG_CONFIG_HOME", config);
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "", &key), ERROR_FILE_NOT_FOUND);
+  UseSettingsIn(folder_);
+  RemoveFolder((fs::path(folder_) / "registry").string());
   EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "A", &key), ERROR_FILE_NOT_FOUND);
 }
 
@@ -122,13 +132,11 @@ TEST_F(RegistryStoreTest, MissingValuesAndBadArguments) {
 
 TEST_F(RegistryStoreTest, RelativeConfigHomeIsIgnored) {
   SetEnvironment("XDG_CONFIG_HOME", "relative");
-  std::string home = std::getenv("HOME") == nullptr ? "" : std::getenv("HOME");
-  SetEnvironment("HOME", folder_);
+  ScopedVariable home("HOME", folder_);
   fs::create_directories(fs::path(folder_) / ".config" / "registry" / "HKEY_CURRENT_USER" / "H");
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "H", &key), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-  SetEnvironment("HOME", home);
 }
 
 // A link planted as the preferences key or as the value would let whoever

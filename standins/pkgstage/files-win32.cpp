@@ -384,7 +384,7 @@ int StoreBase(wchar_t* base, const wchar_t** below) {
   // Given as a \\?\ path, the base may be longer than MAX_PATH below it.
   const wchar_t* prefix = L"\\\\?\\";
   const wchar_t* rest = full;
-  if (wcsncmp(full, L"\\\\?\\", 4) == 0) {
+  if (full[0] == L'\\' && full[1] == L'\\' && full[2] == L'?' && full[3] == L'\\') {
     prefix = L"";
   } else if (full[0] == L'\\' && full[1] == L'\\') {
     prefix = L"\\\\?\\UNC\\";

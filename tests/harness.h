@@ -111,11 +111,11 @@ void MakeFifo(const std::string& path);
 void MakeReadOnly(const std::string& path);
 bool IsReadOnly(const std::string& path);
 
-// Holds |path| open for |ms| milliseconds from now, as a scanner, an
-// indexer or a backup client does: on Windows for reading, sharing reading
-// only, which bars renaming over the file and deleting it. POSIX files have
-// no such sharing, and there nothing is held. LetGo waits for the end.
-intptr_t HoldOpen(const std::string& path, int ms);
+// Holds |path| open until LetGo, as a scanner, an indexer or a backup
+// client does: on Windows for reading, sharing reading only, which bars
+// renaming over the file and deleting it. POSIX files have no such sharing,
+// and there nothing is held.
+intptr_t HoldOpen(const std::string& path);
 void LetGo(intptr_t hold);
 
 // Whether |path| is locked by an open other than a new one of its own: an

@@ -23,10 +23,10 @@ using Files = std::vector<std::string>;
 // The store's calls to fail through its seam: from the |from|th whose name
 // holds |call|, |times| of them (-1: all), with |fault|; and every call
 // whose name holds |also|, with |also_fault|. The seam also acts: before
-// the first call whose name holds |act_at|, |act| does what another program
-// would do at that moment. It records every call, in order.
+// the |act_from|th call whose name holds |act_at|, |act| does what another
+// program would do at that moment. It records every call, in order.
 struct Failing {
-  std::string call;
+  std::string call = "";
   int from = 1;
   int times = 0;
   Fault fault = kNoFault;
@@ -40,13 +40,16 @@ struct Failing {
   std::string watched = "";
   bool locked = false;
   std::string act_at = "";
+  int act_from = 1;
   std::function<void()> act = nullptr;
+  int act_seen = 0;
   std::vector<std::string> calls = {};
 } failing;
 
 Fault FailSome(const char* call) {
   failing.calls.push_back(call);
-  if (failing.act && std::strstr(call, failing.act_at.c_str()) != nullptr) {
+  if (failing.act && std::strstr(call, failing.act_at.c_str()) != nullptr &&
+      ++failing.act_seen == failing.act_from) {
     std::function<void()> act = failing.act;
     failing.act = nullptr;
     act();
@@ -295,20 +298,19 @@ INSTANTIATE_TEST_SUITE_P(
 struct Planted {
   const char* what;
   // Files in Ann's folder, and the bytes they hold.
-  std::vector<std::pair<std::string, std::string>> files;
+  std::vector<std::pair<std::string, std::string>> files = {};
   // Symbolic links in Ann's folder ("" for the folder itself), each to a
   // name in a folder outside the store that holds "file" and "folder".
-  std::vector<std::pair<std::string, std::string>> links;
+  std::vector<std::pair<std::string, std::string>> links = {};
   int status;
   // Whether the files, the source and the file outside are read-only (and
   // hidden, on Windows), as files copied from a CD are.
   bool read_only = false;
   // Names in Ann's folder that are hard links to the file outside.
   std::vector<std::string> hard_links = {};
-  // A name in Ann's folder that another program holds open (HoldOpen) for
-  // |held_ms| from the install's start.
+  // A name in Ann's folder that another program holds open (HoldOpen) from
+  // the install's start, until the call |how| acts at, or its end.
   std::string held = "";
-  int held_ms = 0;
   // Windows before 10 1809 (and Wine) cannot remove one name of a
   // read-only file with other links: there the install may fail instead.
   bool or_refused = false;
@@ -322,34 +324,42 @@ void PrintTo(const Planted& p, std::ostream* os) {
 
 const std::vector<Planted>& PlantedStates() {
   const std::string stale(64 * 1024, 's');
+  const auto tmp = ".pkgstage.tmp";
+  const auto lock = ".pkgstage.lock";
   // clang-format off
   static const std::vector<Planted> all = {
-    {"stale temporary file longer than the source", {{".pkgstage.tmp", stale}}, {}, kInstalled},
+    {.what = "stale temporary file longer than the source", .files = {{tmp, stale}},
+     .status = kInstalled},
     // Windows refuses to copy over a read-only or hidden file.
-    {"read-only hidden temporary file", {{".pkgstage.tmp", stale}}, {}, kInstalled, true},
-    {"names beside the reserved ones",
-     {{"pkgstage.tmp", "1"}, {".pkgstage", "2"}, {"a.dat.tmp", "3"}, {"_pkgstage.tmp", "4"}}, {},
-     kInstalled},
-    {"hard link as the temporary file", {}, {}, kInstalled, true, {".pkgstage.tmp"}},
-    {"hard link as the lock file", {}, {}, kInstalled, false, {".pkgstage.lock"}},
+    {.what = "read-only hidden temporary file", .files = {{tmp, stale}}, .status = kInstalled,
+     .read_only = true},
+    {.what = "names beside the reserved ones",
+     .files = {{"pkgstage.tmp", "1"}, {".pkgstage", "2"}, {"a.dat.tmp", "3"}, {"_pkgstage.tmp", "4"}},
+     .status = kInstalled},
+    {.what = "hard link as the temporary file", .status = kInstalled, .read_only = true,
+     .hard_links = {tmp}},
+    {.what = "hard link as the lock file", .status = kInstalled, .hard_links = {lock}},
     // Read-only as planted, or as restored by a tool that keeps attributes.
-    {"read-only lock file", {{".pkgstage.lock", ""}}, {}, kInstalled, true},
-    {"read-only hard link as the lock file", {}, {}, kInstalled, true, {".pkgstage.lock"}, "", 0,
-     true},
+    {.what = "read-only lock file", .files = {{lock, ""}}, .status = kInstalled, .read_only = true},
+    {.what = "read-only hard link as the lock file", .status = kInstalled, .read_only = true,
+     .hard_links = {lock}, .or_refused = true},
   };
   // Windows refuses to rename over a file, or delete it, while another
   // program holds it open without sharing that; scanners do for moments.
   static const std::vector<Planted> held = {
-    {"staged file held by a reader for half a second", {{"a.dat", "old bytes"}}, {}, kInstalled,
-     false, {}, "a.dat", 500},
-    {"leftover temporary file held by a reader", {{".pkgstage.tmp", stale}}, {}, kInstalled, false,
-     {}, ".pkgstage.tmp", 1000},
+    {.what = "staged file held by a reader until the third rename",
+     .files = {{"a.dat", "old bytes"}}, .status = kInstalled, .held = "a.dat",
+     .how = {.act_at = "Rename", .act_from = 3}},
+    {.what = "leftover temporary file held by a reader", .files = {{tmp, stale}},
+     .status = kInstalled, .held = tmp},
     // Windows 10 before 1809 refuses to delete a read-only file as it is;
     // older systems lack the newer delete: the attribute is cleared first.
-    {"read-only temporary file the system will not delete as it is", {{".pkgstage.tmp", stale}}, {},
-     kInstalled, true, {}, "", 0, false, {"DispositionInformationEx", 1, -1, kCannotDeleteFault}},
-    {"read-only temporary file without the newer delete", {{".pkgstage.tmp", stale}}, {},
-     kInstalled, true, {}, "", 0, false, {"DispositionInformationEx", 1, -1, kNoClassFault}},
+    {.what = "read-only temporary file the system will not delete as it is",
+     .files = {{tmp, stale}}, .status = kInstalled, .read_only = true,
+     .how = {.call = "DispositionInformationEx", .times = -1, .fault = kCannotDeleteFault}},
+    {.what = "read-only temporary file without the newer delete", .files = {{tmp, stale}},
+     .status = kInstalled, .read_only = true,
+     .how = {.call = "DispositionInformationEx", .times = -1, .fault = kNoClassFault}},
   };
   // Links planted in Ann's folder; under Wine links of its host, which it
   // opens as their targets. A link as a working file is never written or
@@ -357,19 +367,22 @@ const std::vector<Planted>& PlantedStates() {
   // Windows the name stays and the install takes the next one.
   const int temp_link = kPosixFiles ? kStoreFailed : kInstalled;
   static const std::vector<Planted> links = {
-    {"link as the user's folder", {}, {{"", "folder"}}, kStoreFailed},
-    {"link as the temporary file", {}, {{".pkgstage.tmp", "file"}}, temp_link},
-    {"link to a read-only file as the temporary file", {}, {{".pkgstage.tmp", "file"}}, temp_link,
-     true},
-    {"dangling link as the temporary file", {}, {{".pkgstage.tmp", "missing"}}, temp_link},
-    {"link as the second temporary file", {}, {{".pkgstage.tmp2", "file"}}, kInstalled},
-    {"links as every temporary file",
-     {}, {{".pkgstage.tmp", "file"}, {".pkgstage.tmp2", "file"}, {".pkgstage.tmp3", "file"}},
-     kStoreFailed},
-    {"link as the lock file", {}, {{".pkgstage.lock", "file"}}, kStoreFailed},
-    {"dangling link as the lock file", {}, {{".pkgstage.lock", "missing"}}, kStoreFailed},
-    {"link as the staged file", {}, {{"a.dat", "file"}}, kInstalled},
+    {.what = "link as the user's folder", .links = {{"", "folder"}}, .status = kStoreFailed},
+    {.what = "link as the temporary file", .links = {{tmp, "file"}}, .status = temp_link},
+    {.what = "link to a read-only file as the temporary file", .links = {{tmp, "file"}},
+     .status = temp_link, .read_only = true},
+    {.what = "dangling link as the temporary file", .links = {{tmp, "missing"}},
+     .status = temp_link},
+    {.what = "link as the second temporary file", .links = {{".pkgstage.tmp2", "file"}},
+     .status = kInstalled},
+    {.what = "links as every temporary file",
+     .links = {{tmp, "file"}, {".pkgstage.tmp2", "file"}, {".pkgstage.tmp3", "file"}},
+     .status = kStoreFailed},
+    {.what = "link as the lock file", .links = {{lock, "file"}}, .status = kStoreFailed},
+    {.what = "dangling link as the lock file", .links = {{lock, "missing"}}, .status = kStoreFailed},
+    {.what = "link as the staged file", .links = {{"a.dat", "file"}}, .status = kInstalled},
   };
+  // clang-format on
   static const std::vector<Planted> rows = [] {
     std::vector<Planted> every = PlatformRows(all, held, {});
     every.insert(every.end(), links.begin(), links.end());
@@ -382,7 +395,7 @@ class PlantedTest : public StandInTest, public ::testing::WithParamInterface<Pla
 
 // Every file below |folder| with its bytes, links as their targets.
 std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder) {
-  std::vector<std::pair<std::string, std::string>> files;
+  std::vector<std::pair<std::string, std::string>> files = {};
   for (const std::string& name : FilesBelow(folder)) {
     std::filesystem::path path = std::filesystem::path(folder) / name;
     std::string bytes = std::filesystem::is_symlink(path)
@@ -419,8 +432,14 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
   auto before = Snapshot(outside);
   int files = OpenFiles();
 
-  intptr_t hold = p.held.empty() ? 0 : HoldOpen(Join(folder, p.held), p.held_ms);
+  intptr_t hold = p.held.empty() ? 0 : HoldOpen(Join(folder, p.held));
   Failing watch = p.how;
+  if (!watch.act_at.empty()) {
+    watch.act = [&] {
+      LetGo(hold);
+      hold = 0;
+    };
+  }
   watch.watched = Join(outside, "file");
   int status = InstallFailing("Ann", source, watch);
   if (!p.or_refused || kPosixFiles || status != kStoreFailed) {

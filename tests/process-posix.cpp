@@ -143,7 +143,7 @@ bool IsReadOnly(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
 }
 
-intptr_t HoldOpen(const std::string&, int) {
+intptr_t HoldOpen(const std::string&) {
   return 0;
 }
 

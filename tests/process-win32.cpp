@@ -249,35 +249,14 @@ bool IsReadOnly(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-namespace {
-
-struct Hold {
-  HANDLE file;
-  DWORD ms;
-};
-
-DWORD WINAPI LetGoLater(void* data) {
-  Hold* hold = static_cast<Hold*>(data);
-  Sleep(hold->ms);
-  CloseHandle(hold->file);
-  delete hold;
-  return 0;
-}
-
-}  // namespace
-
-intptr_t HoldOpen(const std::string& path, int ms) {
+intptr_t HoldOpen(const std::string& path) {
   HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  Hold* hold = new Hold{file, static_cast<DWORD>(ms)};
-  return reinterpret_cast<intptr_t>(CreateThread(nullptr, 0, LetGoLater, hold, 0, nullptr));
+  return file == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<intptr_t>(file);
 }
 
 void LetGo(intptr_t hold) {
-  if (hold == 0) return;
-  WaitForSingleObject(reinterpret_cast<HANDLE>(hold), INFINITE);
-  CloseHandle(reinterpret_cast<HANDLE>(hold));
+  if (hold != 0) CloseHandle(reinterpret_cast<HANDLE>(hold));
 }
 
 bool IsLocked(const std::string& path) {

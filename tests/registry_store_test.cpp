@@ -60,8 +60,8 @@ TEST_F(RegistryStoreTest, NoStoreAtAllIsAMissingKey) {
   // A config folder whose store's path does not fit the room for it: the
   // path cut to fit would name the folder made here.
   std::string config = folder_;
-  while (config.size() < 3800) config += "/" + std::string(200, 'c');
-  config += "/" + std::string(4080 - config.size(), 'c');
+  while (config.size() < 3800) config.append(1, '/').append(200, 'c');
+  config.append(1, '/').append(4080 - config.size(), 'c');
   std::string cut = (config + "/registry/HKEY_CURRENT_USER").substr(0, 4095);
   fs::create_directories(cut);
   SetEnvironment("XDG_CONFIG_HOME", config);

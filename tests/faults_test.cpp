@@ -153,13 +153,13 @@ TEST_P(FaultTest, ClosedOrFullOutputStillGivesTheExitStatus) {
     ChildSetup setup;
     setup.out = out;
     struct {
-      std::vector<std::string> args;
-      int exit_code;
-    } runs[] = {{{"a.dat", "Ann"}, 1},
-                {{"a.dat", "Ann"}, 1},
-                {{"missing.dat", "Ann"}, 0},
-                {{"a.dat"}, 0},
-                {{"a.dat", "../x"}, 0}};
+      std::vector<std::string> args = {};
+      int exit_code = 0;
+    } runs[] = {{.args = {"a.dat", "Ann"}, .exit_code = 1},
+                {.args = {"a.dat", "Ann"}, .exit_code = 1},
+                {.args = {"missing.dat", "Ann"}, .exit_code = 0},
+                {.args = {"a.dat"}, .exit_code = 0},
+                {.args = {"a.dat", "../x"}, .exit_code = 0}};
     for (const auto& run : runs) {
       Outcome outcome = Run(run.args, setup);
       EXPECT_EQ(outcome.exit_code, run.exit_code) << run.args[0];

@@ -6,9 +6,11 @@
 #ifndef LOADFILE_TESTS_HARNESS_H_
 #define LOADFILE_TESTS_HARNESS_H_
 
+#include <gtest/gtest.h>
 #include <stddef.h>
 #include <stdint.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -164,6 +166,20 @@ std::vector<Row> PlatformRows(std::vector<Row> rows, const std::vector<Row>& wid
 
 // A test name made of |what|: letters and digits kept, anything else '_'.
 std::string TestName(const char* what);
+
+// Names a table's rows by their |what|: in the test names (RowName(), as
+// INSTANTIATE_TEST_SUITE_P's last argument) and where a failure prints its
+// row (LOADFILE_PRINTS_ROWS(Row), once beside the row's type).
+struct RowName {
+  template <typename Row>
+  std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+    return TestName(info.param.what);
+  }
+};
+#define LOADFILE_PRINTS_ROWS(Row)                                   \
+  [[maybe_unused]] void PrintTo(const Row& row, std::ostream* os) { \
+    *os << row.what;                                                \
+  }
 
 // Joins with the platform's separator.
 std::string Join(const std::string& folder, const std::string& name);

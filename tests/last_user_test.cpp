@@ -15,21 +15,19 @@ const char kNoUser[] = "Error: Cannot get username of last Cradlex user.\n";
 enum class Stored { kNoKey, kNoValue, kName, kBinary };
 
 struct Case {
-  const char* what;
-  std::vector<std::string> args;
-  Stored stored;
-  std::string data;  // the name or the bytes stored
-  const char* status;
-  std::string out;
-  int exit_code;
+  const char* what = "";
+  std::vector<std::string> args = {};
+  Stored stored = Stored::kName;
+  std::string data = {};  // the name or the bytes stored
+  const char* status = "";
+  std::string out = {};
+  int exit_code = 0;
   std::string user = kNotCalled;  // what the library must receive
   std::string path = "a.dat";
   Output output = Output::kFile;
 };
 
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.what;
-}
+LOADFILE_PRINTS_ROWS(Case)
 
 const std::string k19 = "Nineteen_characters";  // 19 bytes and the NUL fill the room
 const std::string k20 = "Twenty__characters__";
@@ -37,46 +35,62 @@ const std::string k20 = "Twenty__characters__";
 const std::vector<Case>& Cases() {
   // clang-format off
   static const std::vector<Case> cases = {
-    {"no arguments", {}, Stored::kName, "Ann", "0", kUsage, 0},
-    {"file and user", {"a.dat", "Ann"}, Stored::kName, "Ann", "0", kUsage, 0},
-    {"missing file before missing key", {"missing.dat"}, Stored::kNoKey, "", "0",
-     "Error: File not found.\n", 0},
-    {"missing key", {"a.dat"}, Stored::kNoKey, "", "0", kNoUser, 0},
-    {"key without the value", {"a.dat"}, Stored::kNoValue, "", "0", kNoUser, 0},
-    {"installed", {"a.dat"}, Stored::kName, "Ann", "0",
-     "Installed file a.dat for user Ann.\n", 1, "Ann"},
-    {"already installed", {"a.dat"}, Stored::kName, "Ann", "-512",
-     "File a.dat already installed for user Ann.\n", 1, "Ann"},
-    {"install failure", {"a.dat"}, Stored::kName, "Ann", "-1",
-     "Error: Cannot install file (err=-1).\n", 0, "Ann"},
-    {"name of 19 characters", {"a.dat"}, Stored::kName, k19, "0",
-     "Installed file a.dat for user " + k19 + ".\n", 1, k19},
-    {"name of 20 characters", {"a.dat"}, Stored::kName, k20, "0", kNoUser, 0},
-    {"empty name", {"a.dat"}, Stored::kName, "", "0",
-     "Installed file a.dat for user .\n", 1, ""},
-    {"20 bytes without a NUL", {"a.dat"}, Stored::kBinary, k20, "0", kNoUser, 0},
-    {"short bytes without a NUL", {"a.dat"}, Stored::kBinary, "Annie", "0", kNoUser, 0},
-    {"no bytes at all", {"a.dat"}, Stored::kBinary, "", "0", kNoUser, 0},
-    {"NUL in the middle", {"a.dat"}, Stored::kBinary, std::string("Ann\0xyz", 7), "0",
-     "Installed file a.dat for user Ann.\n", 1, "Ann"},
-    {"far too much data", {"a.dat"}, Stored::kBinary, std::string(4000, 'x'), "0", kNoUser, 0},
+    {.what = "no arguments", .args = {}, .stored = Stored::kName, .data = "Ann", .status = "0",
+     .out = kUsage, .exit_code = 0},
+    {.what = "file and user", .args = {"a.dat", "Ann"}, .stored = Stored::kName, .data = "Ann",
+     .status = "0", .out = kUsage, .exit_code = 0},
+    {.what = "missing file before missing key", .args = {"missing.dat"}, .stored = Stored::kNoKey,
+     .data = "", .status = "0", .out = "Error: File not found.\n", .exit_code = 0},
+    {.what = "missing key", .args = {"a.dat"}, .stored = Stored::kNoKey, .data = "", .status = "0",
+     .out = kNoUser, .exit_code = 0},
+    {.what = "key without the value", .args = {"a.dat"}, .stored = Stored::kNoValue, .data = "",
+     .status = "0", .out = kNoUser, .exit_code = 0},
+    {.what = "installed", .args = {"a.dat"}, .stored = Stored::kName, .data = "Ann", .status = "0",
+     .out = "Installed file a.dat for user Ann.\n", .exit_code = 1, .user = "Ann"},
+    {.what = "already installed", .args = {"a.dat"}, .stored = Stored::kName, .data = "Ann",
+     .status = "-512", .out = "File a.dat already installed for user Ann.\n", .exit_code = 1,
+     .user = "Ann"},
+    {.what = "install failure", .args = {"a.dat"}, .stored = Stored::kName, .data = "Ann",
+     .status = "-1", .out = "Error: Cannot install file (err=-1).\n", .exit_code = 0,
+     .user = "Ann"},
+    {.what = "name of 19 characters", .args = {"a.dat"}, .stored = Stored::kName, .data = k19,
+     .status = "0", .out = "Installed file a.dat for user " + k19 + ".\n", .exit_code = 1,
+     .user = k19},
+    {.what = "name of 20 characters", .args = {"a.dat"}, .stored = Stored::kName, .data = k20,
+     .status = "0", .out = kNoUser, .exit_code = 0},
+    {.what = "empty name", .args = {"a.dat"}, .stored = Stored::kName, .data = "", .status = "0",
+     .out = "Installed file a.dat for user .\n", .exit_code = 1, .user = ""},
+    {.what = "20 bytes without a NUL", .args = {"a.dat"}, .stored = Stored::kBinary, .data = k20,
+     .status = "0", .out = kNoUser, .exit_code = 0},
+    {.what = "short bytes without a NUL", .args = {"a.dat"}, .stored = Stored::kBinary,
+     .data = "Annie", .status = "0", .out = kNoUser, .exit_code = 0},
+    {.what = "no bytes at all", .args = {"a.dat"}, .stored = Stored::kBinary, .data = "",
+     .status = "0", .out = kNoUser, .exit_code = 0},
+    {.what = "NUL in the middle", .args = {"a.dat"}, .stored = Stored::kBinary,
+     .data = std::string("Ann\0xyz", 7), .status = "0",
+     .out = "Installed file a.dat for user Ann.\n", .exit_code = 1, .user = "Ann"},
+    {.what = "far too much data", .args = {"a.dat"}, .stored = Stored::kBinary,
+     .data = std::string(4000, 'x'), .status = "0", .out = kNoUser, .exit_code = 0},
     // A service or a scheduled task starts it with no standard input.
-    {"installed without standard input", {"a.dat"}, Stored::kName, "Ann", "-512",
-     "File a.dat already installed for user Ann.\n", 1, "Ann", "a.dat",
-     Output::kFileWithoutInput},
+    {.what = "installed without standard input", .args = {"a.dat"}, .stored = Stored::kName,
+     .data = "Ann", .status = "-512", .out = "File a.dat already installed for user Ann.\n",
+     .exit_code = 1, .user = "Ann", .path = "a.dat", .output = Output::kFileWithoutInput},
   };
   // Where the program reads the wide command line (see the named-user table):
   // a path the code page carries, and one with a look-alike of '/'.
   static const std::vector<Case> wide = {
-    {"path in the code page", {"caf\xc3\xa9.dat"}, Stored::kName, "Ann", "0",
-     "Installed file caf\xe9.dat for user Ann.\n", 1, "Ann", "caf\xe9.dat"},
-    {"path with a look-alike", {"sub\xef\xbc\x8f" "a.dat"}, Stored::kName, "Ann", "0",
-     "Error: File not found.\n", 0},
+    {.what = "path in the code page", .args = {"caf\xc3\xa9.dat"}, .stored = Stored::kName,
+     .data = "Ann", .status = "0", .out = "Installed file caf\xe9.dat for user Ann.\n",
+     .exit_code = 1, .user = "Ann", .path = "caf\xe9.dat"},
+    {.what = "path with a look-alike", .args = {"sub\xef\xbc\x8f" "a.dat"},
+     .stored = Stored::kName, .data = "Ann", .status = "0", .out = "Error: File not found.\n",
+     .exit_code = 0},
   };
   // The probe must not wait for a writer.
   static const std::vector<Case> fifo = {
-    {"FIFO as the file", {"pipe"}, Stored::kName, "Ann", "-3",
-     "Error: Cannot install file (err=-3).\n", 0, "Ann", "pipe"},
+    {.what = "FIFO as the file", .args = {"pipe"}, .stored = Stored::kName, .data = "Ann",
+     .status = "-3", .out = "Error: Cannot install file (err=-3).\n", .exit_code = 0,
+     .user = "Ann", .path = "pipe"},
   };
   // clang-format on
   static const std::vector<Case> all = PlatformRows(cases, wide, fifo);
@@ -109,9 +123,6 @@ TEST_P(LastUserTest, PrintsOneLineAndExits) {
   ExpectOutcome(Run("last-user", c.args, c.status, c.output), c.out, c.exit_code, c.user, c.path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, LastUserTest, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           return TestName(info.param.what);
-                         });
+INSTANTIATE_TEST_SUITE_P(Table, LastUserTest, ::testing::ValuesIn(Cases()), RowName());
 
 }  // namespace

@@ -11,8 +11,8 @@
 namespace {
 
 struct Edition {
-  const char* folder;
-  const char* description;
+  const char* folder = "";
+  const char* description = "";
 };
 
 class ResourcesTest : public ::testing::TestWithParam<Edition> {
@@ -78,8 +78,10 @@ TEST_P(ResourcesTest, ManifestRunsAsInvokerOnCurrentWindows) {
 INSTANTIATE_TEST_SUITE_P(
     Editions, ResourcesTest,
     ::testing::Values(
-        Edition{"named-user", "loadfile, named-user edition: installs a file for a device user"},
-        Edition{"last-user", "loadfile, last-user edition: installs a file for a device user"}),
+        Edition{.folder = "named-user",
+                .description = "loadfile, named-user edition: installs a file for a device user"},
+        Edition{.folder = "last-user",
+                .description = "loadfile, last-user edition: installs a file for a device user"}),
     [](const ::testing::TestParamInfo<Edition>& info) {
       return std::string(info.param.folder[0] == 'n' ? "NamedUser" : "LastUser");
     });

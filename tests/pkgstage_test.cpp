@@ -294,6 +294,9 @@ const std::vector<Refused> kRefusedNames = {
     {.what = "path ending in a separator", .user = "Ann", .name = "", .status = kBadFileName},
     {.what = "path ending in dot", .user = "Ann", .name = "folder/.", .status = kBadFileName},
     {.what = "path ending in dot dot", .user = "Ann", .name = "folder/..", .status = kBadFileName},
+    // No name the stand-in builds takes 4096 bytes (on Windows, units).
+    {.what = "file name of 4096 bytes", .user = "Ann", .name = std::string(4096, 'n'),
+     .status = kBadFileName},
     {.what = "reserved lock name", .user = "Ann", .name = ".pkgstage.lock", .status = kBadFileName},
     {.what = "reserved name in other case", .user = "Ann", .name = ".PKGSTAGE.TMP",
      .status = kBadFileName},

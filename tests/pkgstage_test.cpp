@@ -651,6 +651,11 @@ TEST_F(StandInTest, FolderSwappedAtTheLockIsNotFollowed) {
   };
   EXPECT_EQ(InstallFailing("Ann", path, swapped), kInstalled);
   EXPECT_EQ(failing.act, nullptr) << "the lock was never taken";
+  // From the lock on, every call names its file relative to a held folder.
+  auto lock = std::find(failing.calls.begin(), failing.calls.end(), "flock");
+  for (auto call = lock; call != failing.calls.end(); ++call) {
+    EXPECT_TRUE(*call != "open" && *call != "mkdir") << *call << " by path after the lock";
+  }
   EXPECT_EQ(FilesBelow(outside), Files{});
   EXPECT_EQ(ReadBytes(Join(swap, "a.dat")), "bytes");
   RemoveFolder(outside);

@@ -657,6 +657,7 @@ TEST_F(StandInTest, FolderSwappedAtTheLockIsNotFollowed) {
     EXPECT_TRUE(*call != "open" && *call != "mkdir") << *call << " by path after the lock";
   }
   EXPECT_EQ(FilesBelow(outside), Files{});
+  EXPECT_EQ(FilesBelow(swap), (Files{".pkgstage.lock", "a.dat"}));
   EXPECT_EQ(ReadBytes(Join(swap, "a.dat")), "bytes");
   RemoveFolder(outside);
 }

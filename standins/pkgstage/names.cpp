@@ -15,8 +15,9 @@ int IsDots(const NativeChar* name) {
 
 const NativeChar kLockName[] = NATIVE(".pkgstage.lock");
 // In the order tried: a leftover that another program holds open (a scanner
-// reading what an interrupted run left) cannot be removed, and must not stop
-// the user's installs until it lets go.
+// reading what an interrupted run left), or that is no file of the store's
+// (a link, on Windows), cannot be removed, and must not stop the user's
+// installs.
 const NativeChar* const kTempNames[kTempCount] = {NATIVE(".pkgstage.tmp"), NATIVE(".pkgstage.tmp2"),
                                                   NATIVE(".pkgstage.tmp3")};
 

@@ -466,6 +466,9 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
     EXPECT_EQ(status, p.status);
   }
   LetGo(hold);
+  if (!p.how.act_at.empty()) {
+    EXPECT_EQ(failing.act, nullptr) << "the holder never let go";
+  }
   EXPECT_FALSE(failing.locked) << "the file outside was locked through a link";
   EXPECT_EQ(OpenFiles(), files);
   EXPECT_EQ(Snapshot(outside), before);

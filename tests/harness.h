@@ -105,6 +105,10 @@ void RemoveFolder(const std::string& folder);
 // text, which the C++ library (GCC 14's) may not convert.
 void MakeFolders(const std::string& path);
 
+// Adds |bytes| zero bytes at the end of the file |path|, as a hole where
+// the disk keeps one: a file of gigabytes that costs no time to make.
+void Lengthen(const std::string& path, uint64_t bytes);
+
 // Makes a FIFO at |path|, where kPosixFiles.
 void MakeFifo(const std::string& path);
 

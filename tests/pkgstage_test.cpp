@@ -336,6 +336,11 @@ struct Planted {
   bool or_refused = false;
   // Calls of the install failed through the seam.
   Failing how = {};
+  // Zero bytes added at the end of each planted file, as a hole; and
+  // whether the staged file is then told from the source by its size
+  // alone, with nothing read before the copy.
+  uint64_t hole = 0;
+  bool unread = false;
 };
 
 LOADFILE_PRINTS_ROWS(Planted)
@@ -362,6 +367,10 @@ const std::vector<Planted>& PlantedStates() {
     {.what = "read-only lock file", .files = {{lock, ""}}, .status = kInstalled, .read_only = true},
     {.what = "read-only hard link as the lock file", .status = kInstalled, .read_only = true,
      .hard_links = {lock}, .or_refused = true},
+    // Sizes are compared whole: 4 GiB more is not the same size.
+    {.what = "staged file 4 GiB longer than the source",
+     .files = {{"a.dat", "the source's bytes"}}, .status = kInstalled, .hole = 1ULL << 32,
+     .unread = true},
   };
   // Windows refuses to rename over a file, or delete it, while another
   // program holds it open without sharing that; scanners do for moments.
@@ -435,7 +444,10 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
   std::string folder = Join(Join(base_, "pkgstage"), "Ann");
   std::filesystem::create_directories(Join(base_, "pkgstage"));
   if (p.links.empty() || !p.links[0].first.empty()) std::filesystem::create_directories(folder);
-  for (const auto& file : p.files) WriteBytes(Join(folder, file.first), file.second);
+  for (const auto& file : p.files) {
+    WriteBytes(Join(folder, file.first), file.second);
+    if (p.hole != 0) Lengthen(Join(folder, file.first), p.hole);
+  }
   for (const auto& link : p.links) {
     std::string at = link.first.empty() ? folder : Join(folder, link.first);
     MakeHostLink(Join(outside, link.second), at);
@@ -470,6 +482,16 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
     EXPECT_EQ(failing.act, nullptr) << "the holder never let go";
   }
   EXPECT_FALSE(failing.locked) << "the file outside was locked through a link";
+  if (p.unread) {
+    // As many reads as a first install, for Bob, who has nothing staged.
+    auto reads = [] {
+      return std::count_if(failing.calls.begin(), failing.calls.end(),
+                           [](const auto& call) { return call == "read" || call == "ReadFile"; });
+    };
+    auto replacing = reads();
+    EXPECT_EQ(InstallFailing("Bob", source, {}), kInstalled);
+    EXPECT_EQ(replacing, reads());
+  }
   EXPECT_EQ(OpenFiles(), files);
   EXPECT_EQ(Snapshot(outside), before);
   // A leftover that is held, or that is a read-only link to another file,
@@ -626,11 +648,31 @@ const std::vector<Failed> kWindowsFailures = {
      .times = -1, .fault = kUnsupportedFault}, .status = kInstalled},
     {.what = "attributes of the folders unreadable", .how = {.call = "GetFileInformationByHandle",
      .times = -1, .fault = kDiskFault}, .status = kStoreFailed},
+    {.what = "source's type unreadable", .how = {.call = "GetFileType", .times = 1,
+     .fault = kDiskFault}, .status = kSourceUnreadable},
+    {.what = "source's size unreadable", .how = {.call = "GetFileSizeEx", .times = 1,
+     .fault = kDiskFault}, .status = kSourceUnreadable},
+    // clang-format on
+};
+
+// A file whose type or size cannot be read is not taken for one that is
+// fine: the source's fails the install as unreadable, the lock's as the
+// store's fault. POSIX: fstat of the source, the lock, the staged file, then
+// the sizes of the source and the staged file.
+const std::vector<Failed> kPosixFailures = {
+    // clang-format off
+    {.what = "source's type unreadable", .how = {.call = "fstat", .times = 1,
+     .fault = kDiskFault}, .status = kSourceUnreadable},
+    {.what = "lock file's links unreadable", .how = {.call = "fstat", .from = 2, .times = 1,
+     .fault = kDiskFault}, .status = kStoreFailed},
+    {.what = "source's size unreadable", .how = {.call = "fstat", .from = 4, .times = 1,
+     .fault = kDiskFault}, .status = kSourceUnreadable},
     // clang-format on
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, FailedTest,
-                         ::testing::ValuesIn(PlatformRows({}, kWindowsFailures, {})), RowName());
+                         ::testing::ValuesIn(PlatformRows({}, kWindowsFailures, kPosixFailures)),
+                         RowName());
 
 // The user's folder is swapped for a link to a folder outside the store
 // while the install waits for its lock. It goes on in the folder it opened,

@@ -134,6 +134,12 @@ void MakeFolders(const std::string& path) {
   std::filesystem::create_directories(path);
 }
 
+void Lengthen(const std::string& path, uint64_t bytes) {
+  struct stat info;
+  ASSERT_EQ(stat(path.c_str(), &info), 0) << path;
+  EXPECT_EQ(truncate(path.c_str(), info.st_size + static_cast<off_t>(bytes)), 0) << path;
+}
+
 void MakeReadOnly(const std::string& path) {
   chmod(path.c_str(), 0444);
 }

@@ -240,6 +240,17 @@ void MakeFolders(const std::string& path) {
   std::filesystem::create_directories(Widen(path));
 }
 
+void Lengthen(const std::string& path, uint64_t bytes) {
+  HANDLE file =
+      CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  LARGE_INTEGER by;
+  by.QuadPart = static_cast<LONGLONG>(bytes);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  // The end of file moves without writing: what lies between reads as zeros.
+  EXPECT_TRUE(SetFilePointerEx(file, by, nullptr, FILE_END) && SetEndOfFile(file)) << path;
+  CloseHandle(file);
+}
+
 void MakeReadOnly(const std::string& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 }

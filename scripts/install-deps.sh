@@ -17,7 +17,7 @@ if [ "${1:-all}" != linux ]; then
   # Sanitizers and libFuzzer (clang), static analysis, the Windows builds.
   # wine32 lets machines that can run 32-bit programs run the x86 tests too.
   # libclang-rt-dev is the runtime of the release's own clang, whatever its version.
-  packages="$packages clang libclang-rt-dev clang-format clang-tidy cppcheck"
+  packages="$packages clang libclang-rt-dev clang-format clang-tidy cppcheck shellcheck"
   packages="$packages g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386"
   # A Japanese locale, in which Wine's ANSI code page is the double-byte 932.
   packages="$packages locales"
@@ -64,6 +64,7 @@ emulated_lane() {
   if [ "${release:-0}" -lt 10 ]; then
     from="$suite-backports"
     # The release's own archive, as this machine's sources name it.
+    # shellcheck disable=SC2016  # apt's own fields, which apt expands
     archive=$(apt-get indextargets --format '$(REPO_URI) $(CODENAME)' 'Identifier: Packages' |
       awk -v suite="$suite" '$2 == suite { print $1; exit }')
     if [ -z "$archive" ]; then
@@ -106,7 +107,7 @@ install() {
   # shellcheck disable=SC2086  # one word an option
   apt-get install $options "$@" >/dev/null 2>"$errors" && return 0
   [ -n "$suite" ] || return 1
-  # shellcheck disable=SC2086
+  # shellcheck disable=SC2086  # one word an option
   apt-get install $options -t "$suite" "$@" >/dev/null 2>"$errors"
 }
 
@@ -129,7 +130,7 @@ if [ -n "$missing" ]; then
       *) native="$native $package" ;;
       esac
     done
-    # shellcheck disable=SC2086
+    # shellcheck disable=SC2086  # one word a package
     if [ -n "$foreign" ] && { [ -z "$native" ] || install $native; }; then
       echo "install-deps.sh: the 32-bit packages ($foreign ) cannot be installed, so the x86"
       echo "Windows programs are built but their run-time tests are skipped. apt said:"
@@ -137,7 +138,7 @@ if [ -n "$missing" ]; then
     else
       # Which of them apt cannot install, one at a time, and why.
       for package in $native; do
-        # shellcheck disable=SC2086
+        # shellcheck disable=SC2086  # one word an option
         apt-get install -s $options ${suite:+-t "$suite"} "$package" >/dev/null 2>"$errors" ||
           { echo "install-deps.sh: cannot install $package:"; sed 's/^/  /' "$errors"; }
       done >&2

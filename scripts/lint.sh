@@ -1,5 +1,6 @@
 #!/bin/sh
 # Static checks of the project's own sources; fails on any finding.
+#   ShellCheck     every shell script, and the README's sh blocks
 #   clang-format   every C++ file is formatted as .clang-format says
 #   clang-tidy     the tool, its platform side, the stand-in and the registry
 #                  store, as .clang-tidy says, from the compile commands of
@@ -7,6 +8,13 @@
 #   cppcheck       the same sources, both platforms' sides
 set -eu
 cd "$(dirname "$0")/.."
+
+echo "== shellcheck"
+# The scripts are found by their #! line; the README's blocks are what
+# readers copy into scripts of their own.
+# shellcheck disable=SC2046  # one word a file
+shellcheck $(git grep -lI -E '^#!(/usr)?/bin/(env )?(ba)?sh')
+awk '/^```sh$/ { open = 1; next } /^```/ { open = 0 } open' README.md | shellcheck -s sh -
 
 echo "== clang-format"
 # shellcheck disable=SC2046  # one word a file
@@ -29,7 +37,7 @@ echo "== clang-tidy"
     echo "build/windows-x64 $file"
   done
   echo "build/windows-x86 platform/install-x86.cpp"
-} | xargs -P 2 -L 1 sh -c 'clang-tidy --quiet -p "$0" "$1"'
+} | xargs -P 2 -L 1 clang-tidy --quiet -p
 
 echo "== cppcheck"
 for platform in posix win32; do
@@ -42,7 +50,7 @@ for platform in posix win32; do
   fi
   # cppcheck 2.17 (Debian 13) reports, as a finding, that it limits its
   # analysis of branches at its normal level.
-  # shellcheck disable=SC2086
+  # shellcheck disable=SC2086  # one word a file
   cppcheck --quiet --error-exitcode=1 --inline-suppr --std=c++17 --language=c++ \
     --enable=warning,style,performance,portability --suppress=missingIncludeSystem \
     --suppress=normalCheckLevelMaxBranches -I src -I platform -I standins -I standins/pkgstage \

@@ -27,16 +27,19 @@ for package in $packages; do
 done
 case " $* " in *" -s "*) ;; *) printf '%s\n' $packages >>"$state/installed" ;; esac
 EOF
-printf '#!/bin/sh\nfor last; do :; done\ngrep -qx "$last" "$state/installed" 2>/dev/null && printf "install ok installed"\n' >"$work/bin/dpkg-query"
-printf '#!/bin/sh\necho i386\n' >"$work/bin/dpkg"
-printf '#!/bin/sh\necho 0\n' >"$work/bin/id"
-printf '#!/bin/sh\necho ja_JP.utf8\n' >"$work/bin/locale"
-printf '#!/bin/sh\ncase $APT_FAILS in *oldkernel) echo 6.1.0-28-amd64 ;; *) echo 6.18.4 ;; esac\n' >"$work/bin/uname"
-printf '#!/bin/sh\ncase $APT_FAILS in *release10) v=10.0.2 ;; *) v=7.2 ;; esac\necho "  Candidate: 1:$v+ds"\n' >"$work/bin/apt-cache"
-printf '#!/bin/sh\necho "parts=$state/"\n' >"$work/bin/apt-config"
-printf '#!/bin/sh\ngrep -qx qemu-user "$state/installed" && echo "qemu-i386 version 10.0.2"\n' >"$work/bin/qemu-i386"
-printf '#!/bin/sh\n' >"$work/bin/unshare"
-printf '#!/bin/sh\ncase $APT_FAILS in no32*) exit 126 ;; esac\n' >"$work/bin/ld.so"
+# shellcheck disable=SC2016  # each stand-in's $ expands where it runs
+{
+  printf '#!/bin/sh\nfor last; do :; done\ngrep -qx "$last" "$state/installed" 2>/dev/null && printf "install ok installed"\n' >"$work/bin/dpkg-query"
+  printf '#!/bin/sh\necho i386\n' >"$work/bin/dpkg"
+  printf '#!/bin/sh\necho 0\n' >"$work/bin/id"
+  printf '#!/bin/sh\necho ja_JP.utf8\n' >"$work/bin/locale"
+  printf '#!/bin/sh\ncase $APT_FAILS in *oldkernel) echo 6.1.0-28-amd64 ;; *) echo 6.18.4 ;; esac\n' >"$work/bin/uname"
+  printf '#!/bin/sh\ncase $APT_FAILS in *release10) v=10.0.2 ;; *) v=7.2 ;; esac\necho "  Candidate: 1:$v+ds"\n' >"$work/bin/apt-cache"
+  printf '#!/bin/sh\necho "parts=$state/"\n' >"$work/bin/apt-config"
+  printf '#!/bin/sh\ngrep -qx qemu-user "$state/installed" && echo "qemu-i386 version 10.0.2"\n' >"$work/bin/qemu-i386"
+  printf '#!/bin/sh\n' >"$work/bin/unshare"
+  printf '#!/bin/sh\ncase $APT_FAILS in no32*) exit 126 ;; esac\n' >"$work/bin/ld.so"
+}
 chmod +x "$work/bin/"*
 
 # APT_FAILS, the exit status, what the output must say, and a pattern of
@@ -48,8 +51,8 @@ row() {
   grep -qF -e "$3" "$state/out" || problem="$problem nothing says '$3';"
   for package in cmake wine64 wine32:i386 zip qemu-user; do
     printf '%s\n' "$package" | grep -qx -e "$4" && want=1 || want=0
-    grep -qx "$package" "$state/installed" 2>/dev/null && [ $want = 1 ] && problem="$problem $package installed;"
-    grep -qx "$package" "$state/installed" 2>/dev/null || [ $want = 1 ] || problem="$problem $package not installed;"
+    grep -qx "$package" "$state/installed" 2>/dev/null && [ "$want" = 1 ] && problem="$problem $package installed;"
+    grep -qx "$package" "$state/installed" 2>/dev/null || [ "$want" = 1 ] || problem="$problem $package not installed;"
   done
   [ "$1" != suite ] || grep -q -- "-t $suite" "$state/calls" || problem="$problem never tried -t $suite"
   backports=$(cat "$state/loadfile-backports.list" 2>/dev/null)

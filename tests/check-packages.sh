@@ -26,7 +26,7 @@ contents() {
 expect() {
   archive=$scratch/out/$1
   if [ ! -f "$archive" ]; then
-    fail "no package $1 (made: $(ls "$scratch/out" | tr '\n' ' '))"
+    fail "no package $1 (made: $(cd "$scratch/out" && echo *))"
     return
   fi
   got=$(contents "$archive")
@@ -42,7 +42,7 @@ windows-*)
     "LICENSE README.md last-user/loadfile.exe named-user/loadfile.exe "
   expect "loadfile-$version-$platform-standin.zip" \
     "last-user/PKGSTAGE.dll named-user/PKGSTAGE.dll "
-  count=$(ls "$scratch/out" | grep -c '\.zip$')
+  count=$(find "$scratch/out" -name '*.zip' | wc -l)
   [ "$count" = 2 ] || fail "$count packages made, not 2"
   ;;
 *)

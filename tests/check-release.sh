@@ -51,10 +51,11 @@ signed_files_verify() {
     folder=$scratch/unpacked/$(basename "$zip" .zip)
     mkdir -p "$folder"
     (cd "$folder" && cmake -E tar xf "$zip") || return 1
-    for file in $(find "$folder" -name '*.exe' -o -name '*.dll'); do
+    find "$folder" -name '*.exe' -o -name '*.dll' >"$scratch/programs"
+    while IFS= read -r file; do
       osslsigncode verify -CAfile "$scratch/cert.pem" -in "$file" || return 1
       count=$((count + 1))
-    done
+    done <"$scratch/programs"
   done
   echo "$count files verified"
   # Two programs and a stand-in in each of two folders, for two platforms.
@@ -62,12 +63,13 @@ signed_files_verify() {
 }
 
 signed_program_runs() {
-  folder=$scratch/unpacked/loadfile-*-windows-x64
-  cp $folder-standin/named-user/PKGSTAGE.dll $folder/named-user/
+  set -- "$scratch"/unpacked/loadfile-*-windows-x64
+  folder=$1
+  cp "$folder-standin/named-user/PKGSTAGE.dll" "$folder/named-user/"
   WINEPREFIX=$here/build/windows-x64/wine WINEDEBUG=-all
   export WINEPREFIX WINEDEBUG
   sh "$here/cmake/wine.sh" start x64
-  out=$(cd $folder && sh "$here/cmake/wine.sh" run x64 named-user/loadfile.exe)
+  out=$(cd "$folder" && sh "$here/cmake/wine.sh" run x64 named-user/loadfile.exe)
   status=$?
   sh "$here/cmake/wine.sh" stop
   printf '%s\n' "$out"

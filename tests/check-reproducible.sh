@@ -41,7 +41,7 @@ same() {
 for archive in "$other"/packages-here/*; do
   same "${archive##*/}" "$other/packages-here" "$other/packages-there"
 done
-[ "$(ls "$other/packages-here" | wc -l)" -gt 0 ] || { echo "FAIL: no packages made"; failures=1; }
+[ -n "$(find "$other/packages-here" -type f)" ] || { echo "FAIL: no packages made"; failures=1; }
 for file in named-user/loadfile named-user/loadfile.exe last-user/loadfile last-user/loadfile.exe \
   pkgstage/libpkgstage.so pkgstage/PKGSTAGE.dll; do
   [ ! -f "$build/$file" ] || same "$file" "$build" "$other/build"

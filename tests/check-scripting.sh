@@ -32,6 +32,7 @@ block() {
 }
 
 windows_path() {
+  # shellcheck disable=SC1003  # tr reads '\\' as one backslash; no quote is escaped
   printf 'Z:%s' "$1" | tr / '\\'
 }
 
@@ -65,7 +66,7 @@ run() {
 # The folders of a run: here/ with the files, bin/ with the program (and,
 # unless SCENARIO is "no library", the install library), store/.
 lay_out() {
-  rm -rf "$work/here" "$work/store" "$work/bin"
+  rm -rf "${work:?}/here" "${work:?}/store" "${work:?}/bin"
   mkdir -p "$work/here" "$work/store/pkgstage/Ann/b.prc" "$work/bin"
   [ "$1" = "no a.dat" ] || echo a >"$work/here/a.dat"
   echo a >"$work/here/a.prc"

@@ -3,6 +3,8 @@
 # nothing when all of it is there already.
 #   install-deps.sh          everything: all presets and the static checks
 #   install-deps.sh linux    the Linux build alone
+#   install-deps.sh bench    the Linux build and the benchmark's hyperfine
+#                            and GNU time
 #
 # A package index that is served badly (one list at the wrong size for days)
 # is no reason to stop: apt keeps the lists it did fetch, and the install
@@ -13,7 +15,10 @@
 set -eu
 
 packages="cmake ninja-build g++ googletest binutils git strace"
-if [ "${1:-all}" != linux ]; then
+case "${1:-all}" in
+linux) ;;
+bench) packages="$packages hyperfine time" ;;
+*)
   # Sanitizers and libFuzzer (clang), static analysis, the Windows builds.
   # wine32 lets machines that can run 32-bit programs run the x86 tests too.
   # libclang-rt-dev is the runtime of the release's own clang, whatever its version.
@@ -23,7 +28,8 @@ if [ "${1:-all}" != linux ]; then
   packages="$packages locales"
   # The packages: ZIPs, Authenticode signing, and the key the test signs with.
   packages="$packages zip osslsigncode openssl"
-fi
+  ;;
+esac
 
 missing=""
 for package in $packages; do

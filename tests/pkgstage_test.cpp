@@ -160,7 +160,9 @@ LOADFILE_PRINTS_ROWS(StagedAs)
 
 const std::vector<StagedAs>& StagedAsRows() {
   static const std::vector<StagedAs> rows = [] {
-    std::vector<StagedAs> all = {{.what = "plain names", .user = "Ann", .name = "a.dat"}};
+    std::vector<StagedAs> all = {
+        {.what = "plain names", .user = "Ann", .name = "a.dat"},
+        {.what = "name like a working file's", .user = "Ann", .name = "_pkgstage.lock"}};
     // Windows opens a name without its trailing dots and blanks, and so
     // does the copy: the file staged is the one read.
     if (!kPosixFiles) {
@@ -526,7 +528,8 @@ INSTANTIATE_TEST_SUITE_P(Table, PlantedTest, ::testing::ValuesIn(PlantedStates()
 
 // The disk fails one call of an install, each in turn, for a first install,
 // a replacement and an install of what is there already: the store stays
-// whole. An install reports 0 only with the new bytes staged, -512 only
+// whole, and no descriptor or handle is left open, or closed, that the
+// install did not open. An install reports 0 only with the new bytes staged, -512 only
 // with them there before, and otherwise leaves what was there; a disk
 // fault is never a bad name; nothing is left behind, and the next install
 // goes through.
@@ -542,12 +545,14 @@ TEST_F(StandInTest, EachCallFailedInTurnKeepsTheStoreWhole) {
         ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
       }
       WriteBytes(path, "new bytes");
-      int status = InstallFailing("Ann", path, {"", call, 1, kDiskFault});
+      int files = OpenFiles();
+      int status = InstallFailing("Ann", path, {.from = call, .times = 1, .fault = kDiskFault});
       if (failing.failed == 0) break;
       SCOPED_TRACE(std::string(before) + ", call " + std::to_string(call) + ": " + failing.last);
       std::string now = std::filesystem::exists(staged) ? ReadBytes(staged) : "";
       EXPECT_NE(status, kBadUserName);
       EXPECT_NE(status, kBadFileName);
+      EXPECT_EQ(OpenFiles(), files);
       if (status == kInstalled || status == kAlreadyInstalled) {
         EXPECT_EQ(now, "new bytes");
         if (status == kAlreadyInstalled) {

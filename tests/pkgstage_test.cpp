@@ -230,6 +230,7 @@ struct Refused {
   std::string user = {};
   std::string name = {};  // below the sources folder; "" for the folder itself
   int status = 0;
+  size_t length = 0;  // where not 0, the path's length in bytes, made up with "./"
 };
 
 class RefusedTest : public StandInTest, public ::testing::WithParamInterface<Refused> {};
@@ -240,6 +241,9 @@ TEST_P(RefusedTest, LeavesNothingBehind) {
   Source(".pkgstage.lock", "not ours");
   std::filesystem::create_directories(Join(sources_, "folder"));
   std::string path = r.name.empty() ? sources_ + "/" : Join(sources_, r.name);
+  while (path.size() < r.length) {
+    path.insert(sources_.size() + 1, path.size() + 1 < r.length ? "./" : "/");
+  }
   EXPECT_EQ(PkgStageInstall(r.user.c_str(), path.c_str()), r.status);
   EXPECT_EQ(FilesBelow(base_), Files{});
 }
@@ -299,6 +303,9 @@ const std::vector<Refused> kRefusedNames = {
     // No name the stand-in builds takes 4096 bytes (on Windows, units).
     {.what = "file name of 4096 bytes", .user = "Ann", .name = std::string(4096, 'n'),
      .status = kBadFileName},
+    // One byte more than a command line holds, and than the path's room.
+    {.what = "path of 32768 bytes", .user = "Ann", .name = "a.dat", .status = kSourceUnreadable,
+     .length = 32768},
     {.what = "reserved lock name", .user = "Ann", .name = ".pkgstage.lock", .status = kBadFileName},
     {.what = "reserved name in other case", .user = "Ann", .name = ".PKGSTAGE.TMP",
      .status = kBadFileName},

@@ -2,6 +2,7 @@
 // held to the Windows behaviour of the three operations, and the last-user
 // lookup over it.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -114,6 +115,19 @@ TEST_F(RegistryStoreTest, DescriptorZeroIsAGoodDescriptor) {
   EXPECT_EQ(RegCloseKey(opened_before), ERROR_SUCCESS);
   EXPECT_EQ(dup2(input, 0), 0);
   close(input);
+}
+
+// A process out of descriptors is told from a missing key, as Windows tells
+// it from one.
+TEST_F(RegistryStoreTest, NoDescriptorLeftIsNotAMissingKey) {
+  struct rlimit was;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &was), 0);
+  struct rlimit none = {0, was.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  HKEY key = nullptr;
+  LONG status = RegOpenKeyA(HKEY_CURRENT_USER, "A", &key);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &was), 0);
+  EXPECT_EQ(status, ERROR_TOO_MANY_OPEN_FILES);
 }
 
 TEST_F(RegistryStoreTest, MissingValuesAndBadArguments) {

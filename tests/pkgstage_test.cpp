@@ -154,6 +154,7 @@ struct StagedAs {
   std::string user = {};
   std::string name = {};    // the source's, below the sources folder
   std::string staged = "";  // the name staged, when not |name|
+  bool made = true;         // whether |base| is there before the install
 };
 
 LOADFILE_PRINTS_ROWS(StagedAs)
@@ -162,7 +163,8 @@ const std::vector<StagedAs>& StagedAsRows() {
   static const std::vector<StagedAs> rows = [] {
     std::vector<StagedAs> all = {
         {.what = "plain names", .user = "Ann", .name = "a.dat"},
-        {.what = "name like a working file's", .user = "Ann", .name = "_pkgstage.lock"}};
+        {.what = "name like a working file's", .user = "Ann", .name = "_pkgstage.lock"},
+        {.what = "store's folder not made yet", .user = "Ann", .name = "a.dat", .made = false}};
     // Windows opens a name without its trailing dots and blanks, and so
     // does the copy: the file staged is the one read.
     if (!kPosixFiles) {
@@ -200,7 +202,7 @@ TEST_P(StagedAsTest, StagesUnderTheUserAndTheFileName) {
   }
   const StagedAs& s = GetParam();
   std::string base = Join(base_, s.base);
-  MakeFolders(base);
+  if (s.made) MakeFolders(base);
   SetEnvironment(kStoreBaseVariable, base);
   std::string path = Source(s.name, "bytes");
   EXPECT_EQ(PkgStageInstall(s.user.c_str(), path.c_str()), kInstalled);
@@ -303,7 +305,10 @@ const std::vector<Refused> kRefusedNames = {
     // No name the stand-in builds takes 4096 bytes (on Windows, units).
     {.what = "file name of 4096 bytes", .user = "Ann", .name = std::string(4096, 'n'),
      .status = kBadFileName},
-    // One byte more than a command line holds, and than the path's room.
+    // One byte past the room for a path, to a file that is there; and one
+    // more than a command line holds.
+    {.what = "path of 4096 bytes", .user = "Ann", .name = "a.dat", .status = kSourceUnreadable,
+     .length = 4096},
     {.what = "path of 32768 bytes", .user = "Ann", .name = "a.dat", .status = kSourceUnreadable,
      .length = 32768},
     {.what = "reserved lock name", .user = "Ann", .name = ".pkgstage.lock", .status = kBadFileName},

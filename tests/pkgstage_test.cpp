@@ -559,12 +559,14 @@ TEST_F(StandInTest, EachCallFailedInTurnKeepsTheStoreWhole) {
       WriteBytes(path, "new bytes");
       int files = OpenFiles();
       int status = InstallFailing("Ann", path, {.from = call, .times = 1, .fault = kDiskFault});
+      // Counted at once: the C library opens handles of its own on first use.
+      int left_open = OpenFiles() - files;
       if (failing.failed == 0) break;
       SCOPED_TRACE(std::string(before) + ", call " + std::to_string(call) + ": " + failing.last);
       std::string now = std::filesystem::exists(staged) ? ReadBytes(staged) : "";
       EXPECT_NE(status, kBadUserName);
       EXPECT_NE(status, kBadFileName);
-      EXPECT_EQ(OpenFiles(), files);
+      EXPECT_EQ(left_open, 0);
       if (status == kInstalled || status == kAlreadyInstalled) {
         EXPECT_EQ(now, "new bytes");
         if (status == kAlreadyInstalled) {

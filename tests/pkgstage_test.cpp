@@ -671,6 +671,8 @@ const std::vector<Failed> kWindowsFailures = {
      .fault = kDiskFault}, .status = kSourceUnreadable},
     {.what = "source's size unreadable", .how = {.call = "GetFileSizeEx", .times = 1,
      .fault = kDiskFault}, .status = kSourceUnreadable},
+    {.what = "source unreadable while compared", .how = {.call = "ReadFile", .times = 1,
+     .fault = kDiskFault}, .status = kSourceUnreadable},
     // clang-format on
 };
 
@@ -686,6 +688,13 @@ const std::vector<Failed> kPosixFailures = {
      .fault = kDiskFault}, .status = kStoreFailed},
     {.what = "source's size unreadable", .how = {.call = "fstat", .from = 4, .times = 1,
      .fault = kDiskFault}, .status = kSourceUnreadable},
+    // The source, then the staged file, are read to compare them; a copy the
+    // kernel will not make is made by reading.
+    {.what = "source unreadable while compared", .how = {.call = "read", .times = 1,
+     .fault = kDiskFault}, .status = kSourceUnreadable},
+    {.what = "source unreadable while copied by reading", .how = {.call = "read", .from = 3,
+     .times = -1, .fault = kDiskFault, .also = "copy_file_range",
+     .also_fault = kUnsupportedFault}, .status = kSourceUnreadable},
     // clang-format on
 };
 
@@ -910,8 +919,10 @@ TEST_F(StandInTest, NoStoreBaseFails) {
     std::string base = "";  // "" for unset
     std::string home = "";  // "" for unset
   };
-  std::vector<Environment> rows = {{.what = "neither set"},
-                                   {.what = "both relative", .base = "data", .home = "home"}};
+  std::vector<Environment> rows = {
+      {.what = "neither set"},
+      {.what = "both relative", .base = "data", .home = "home"},
+      {.what = "the path's room", .base = "/" + std::string(4095, 'x')}};
   if (!kPosixFiles) {
     rows = {{.what = "MAX_PATH characters", .base = "C:\\" + std::string(257, 'x')},
             {.what = "longer", .base = "C:\\" + std::string(300, 'x')}};

@@ -41,8 +41,14 @@ class RegistryStoreTest : public ::testing::Test {
 };
 
 TEST_F(RegistryStoreTest, OpensKeysAlongThePath) {
-  for (const char* path : {"A\\B", "A\\\\B\\", "A"}) {
-    HKEY key = Open(path);
+  // Names as Windows takes them: up to 255 bytes, dots first.
+  const std::string longest(255, 'k');
+  for (const std::string& name : {std::string(".a"), std::string("..a"), longest}) {
+    fs::create_directories(root_ / "A" / name);
+  }
+  for (const std::string& path : {std::string("A\\B"), std::string("A\\\\B\\"), std::string("A"),
+                                  std::string("A\\.a"), std::string("A\\..a"), "A\\" + longest}) {
+    HKEY key = Open(path.c_str());
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS) << path;
   }
 }

@@ -164,7 +164,12 @@ const std::vector<StagedAs>& StagedAsRows() {
     std::vector<StagedAs> all = {
         {.what = "plain names", .user = "Ann", .name = "a.dat"},
         {.what = "name like a working file's", .user = "Ann", .name = "_pkgstage.lock"},
-        {.what = "store's folder not made yet", .user = "Ann", .name = "a.dat", .made = false}};
+        {.what = "store's folder not made yet", .user = "Ann", .name = "a.dat", .made = false},
+        {.what = "store's folder ending in a separator",
+         .base =
+             std::string("base") + static_cast<char>(std::filesystem::path::preferred_separator),
+         .user = "Ann",
+         .name = "a.dat"}};
     // Windows opens a name without its trailing dots and blanks, and so
     // does the copy: the file staged is the one read.
     if (!kPosixFiles) {

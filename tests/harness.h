@@ -120,8 +120,9 @@ bool IsReadOnly(const std::string& path);
 // Holds |path| open until LetGo, as a scanner, an indexer or a backup
 // client does: on Windows for reading, sharing reading only, which bars
 // renaming over the file and deleting it. POSIX files have no such sharing,
-// and there nothing is held.
-intptr_t HoldOpen(const std::string& path);
+// and there nothing is held. |sharing_all|: a reader that shares all,
+// which only a writer that shares nothing keeps out.
+intptr_t HoldOpen(const std::string& path, bool sharing_all = false);
 void LetGo(intptr_t hold);
 
 // Whether |path| is locked by an open other than a new one of its own: an

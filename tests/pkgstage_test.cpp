@@ -707,6 +707,23 @@ INSTANTIATE_TEST_SUITE_P(Table, FailedTest,
                          ::testing::ValuesIn(PlatformRows({}, kWindowsFailures, kPosixFailures)),
                          RowName());
 
+// The copy is written through a handle that shares nothing: no scanner or
+// indexer reads it half-written. POSIX files have no such sharing.
+TEST_F(StandInTest, CopyIsNotSharedWhileWritten) {
+  if (kPosixFiles) GTEST_SKIP() << "no share modes here";
+  std::string path = Source("a.dat", "bytes");
+  intptr_t reader = 1;
+  Failing writing;
+  writing.act_at = "WriteFile";
+  writing.act = [&] {
+    reader = HoldOpen(Join(Join(Join(base_, "pkgstage"), "Ann"), ".pkgstage.tmp"), true);
+    LetGo(reader);
+  };
+  EXPECT_EQ(InstallFailing("Ann", path, writing), kInstalled);
+  EXPECT_EQ(failing.act, nullptr) << "nothing was written";
+  EXPECT_EQ(reader, 0) << "the copy was opened while written";
+}
+
 // The user's folder is swapped for a link to a folder outside the store
 // while the install waits for its lock. It goes on in the folder it opened,
 // now under the other name, and nothing is written outside. On POSIX files

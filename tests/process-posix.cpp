@@ -149,7 +149,7 @@ bool IsReadOnly(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
 }
 
-intptr_t HoldOpen(const std::string&) {
+intptr_t HoldOpen(const std::string&, bool) {
   return 0;
 }
 

@@ -294,9 +294,11 @@ bool IsReadOnly(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-intptr_t HoldOpen(const std::string& path) {
-  HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+intptr_t HoldOpen(const std::string& path, bool sharing_all) {
+  DWORD share =
+      sharing_all ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : FILE_SHARE_READ;
+  HANDLE file =
+      CreateFileW(Widen(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   return file == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<intptr_t>(file);
 }
 

@@ -232,40 +232,32 @@ void MakeFifo(const std::string& path) {
 }
 
 // GetProcessHandleCount answers 0, always, under Wine 8; the system's list
-// of handles has this process's, on Windows (XP on) and under Wine alike.
+// of handles (SystemExtendedHandleInformation: a count, a reserved word,
+// then the entries) has this process's, on Windows (XP on) and under Wine.
 int OpenFiles() {
   struct Entry {
     PVOID object;
-    ULONG_PTR process;
-    ULONG_PTR handle;
+    ULONG_PTR process, handle;
     ULONG access;
-    USHORT trace;
-    USHORT type;
-    ULONG attributes;
-    ULONG reserved;
-  };
-  struct List {
-    ULONG_PTR count;
-    ULONG_PTR reserved;
-    Entry entries[1];
+    USHORT trace, type;
+    ULONG attributes, reserved;
   };
   using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
   auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  const ULONG kExtendedHandleInformation = 64;
   const LONG kTooSmall = static_cast<LONG>(0xC0000004);  // STATUS_INFO_LENGTH_MISMATCH
-  std::vector<char> room(1 << 16);
+  std::vector<ULONG_PTR> room(1 << 14);
   ULONG needed = 0;
   LONG status;
-  while ((status = query(kExtendedHandleInformation, room.data(), static_cast<ULONG>(room.size()),
+  while ((status = query(64, room.data(), static_cast<ULONG>(room.size() * sizeof room[0]),
                          &needed)) == kTooSmall) {
     room.resize(room.size() * 2);
   }
   EXPECT_EQ(status, 0) << "no list of handles";
-  const List* list = reinterpret_cast<const List*>(room.data());
+  const Entry* entries = reinterpret_cast<const Entry*>(room.data() + 2);
   int count = 0;
-  for (ULONG_PTR i = 0; status == 0 && i < list->count; ++i) {
-    count += list->entries[i].process == GetCurrentProcessId();
+  for (ULONG_PTR i = 0; status == 0 && i < room[0]; ++i) {
+    count += entries[i].process == GetCurrentProcessId();
   }
   return count;
 }

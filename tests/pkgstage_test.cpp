@@ -164,6 +164,7 @@ const std::vector<StagedAs>& StagedAsRows() {
     std::vector<StagedAs> all = {
         {.what = "plain names", .user = "Ann", .name = "a.dat"},
         {.what = "name like a working file's", .user = "Ann", .name = "_pkgstage.lock"},
+        {.what = "a dot and a letter, a user of one letter", .user = "A", .name = ".a"},
         {.what = "store's folder not made yet", .user = "Ann", .name = "a.dat", .made = false},
         {.what = "store's folder ending in a separator",
          .base =
@@ -210,7 +211,9 @@ TEST_P(StagedAsTest, StagesUnderTheUserAndTheFileName) {
   if (s.made) MakeFolders(base);
   SetEnvironment(kStoreBaseVariable, base);
   std::string path = Source(s.name, "bytes");
+  int files = OpenFiles();
   EXPECT_EQ(PkgStageInstall(s.user.c_str(), path.c_str()), kInstalled);
+  EXPECT_EQ(OpenFiles(), files);
   std::string staged = s.staged.empty() ? s.name : s.staged;
   EXPECT_EQ(ReadBytes(Join(Join(Join(base, "pkgstage"), s.user), staged)), "bytes");
   // Under that name alone, not also under the one asked for.

@@ -703,6 +703,19 @@ const std::vector<Failed> kPosixFailures = {
     {.what = "source unreadable while copied by reading", .how = {.call = "read", .from = 3,
      .times = -1, .fault = kDiskFault, .also = "copy_file_range",
      .also_fault = kUnsupportedFault}, .status = kSourceUnreadable},
+    // A signal cuts a call short: it is made again.
+    {.what = "read interrupted", .how = {.call = "read", .times = 1,
+     .fault = kInterruptedFault}, .status = kInstalled},
+    {.what = "wait for the lock interrupted", .how = {.call = "flock", .times = 1,
+     .fault = kInterruptedFault}, .status = kInstalled},
+    {.what = "copy interrupted", .how = {.call = "copy_file_range", .times = 1,
+     .fault = kInterruptedFault}, .status = kInstalled},
+    {.what = "read interrupted while copied by reading", .how = {.call = "read", .from = 3,
+     .times = 1, .fault = kInterruptedFault, .also = "copy_file_range",
+     .also_fault = kUnsupportedFault}, .status = kInstalled},
+    {.what = "write interrupted while copied by reading", .how = {.call = "write",
+     .times = 1, .fault = kInterruptedFault, .also = "copy_file_range",
+     .also_fault = kUnsupportedFault}, .status = kInstalled},
     // clang-format on
 };
 
@@ -772,6 +785,22 @@ TEST_F(StandInTest, SourceThatShrinksWhileComparedIsCopied) {
   EXPECT_EQ(InstallFailing("Ann", path, shrinks), kInstalled);
   EXPECT_EQ(failing.act, nullptr) << "the source was never read";
   EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), "abc");
+}
+
+// Nor is a staged copy that another program cuts short while it is
+// compared: 16 KiB of one byte, compared in two parts, the staged file cut
+// to its first part just before that part is read again.
+TEST_F(StandInTest, StagedFileThatShrinksWhileComparedIsReplaced) {
+  std::string bytes(16384, 'a');
+  std::string path = Source("a.dat", bytes);
+  ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+  Failing shrinks;
+  shrinks.act_at = kPosixFiles ? "read" : "ReadFile";
+  shrinks.act_from = 4;  // the source's part, the staged file's, the source's again
+  shrinks.act = [&] { WriteBytes(Staged("Ann", "a.dat"), bytes.substr(0, 8192)); };
+  EXPECT_EQ(InstallFailing("Ann", path, shrinks), kInstalled);
+  EXPECT_EQ(failing.act, nullptr) << "the staged file was never read again";
+  EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), bytes);
 }
 
 // Someone who can write into the store swaps the user's folder for a link

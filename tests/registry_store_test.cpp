@@ -5,11 +5,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "harness.h"
 #include "last_user.h"
+#include "seam.h"
 #include "settings.h"
 
 namespace {
@@ -64,15 +67,20 @@ TEST_F(RegistryStoreTest, MissingKeysAndNamesThatWouldLeaveTheStore) {
 
 TEST_F(RegistryStoreTest, NoStoreAtAllIsAMissingKey) {
   HKEY key = nullptr;
-  // A config folder whose store's path does not fit the room for it: the
-  // path cut to fit would name the folder made here.
-  std::string config = folder_;
-  while (config.size() < 3800) config.append(1, '/').append(200, 'c');
-  config.append(1, '/').append(4080 - config.size(), 'c');
-  std::string cut = (config + "/registry/HKEY_CURRENT_USER").substr(0, 4095);
-  fs::create_directories(cut);
-  SetEnvironment("XDG_CONFIG_HOME", config);
-  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "", &key), ERROR_FILE_NOT_FOUND);
+  // A config folder whose store's path misses the room for it (4096 bytes
+  // with its NUL) by one byte, and by more: the path cut to fit would name
+  // the folder made here.
+  for (size_t length : {4069, 4080}) {
+    std::string config = folder_;
+    while (config.size() < length) {
+      size_t part = std::min<size_t>(200, length - config.size() - 1);
+      config.append(1, '/').append(part, 'c');
+    }
+    std::string cut = (config + "/registry/HKEY_CURRENT_USER").substr(0, 4095);
+    fs::create_directories(cut);
+    SetEnvironment("XDG_CONFIG_HOME", config);
+    EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "", &key), ERROR_FILE_NOT_FOUND) << length;
+  }
   UseSettingsIn(folder_);
   RemoveFolder((fs::path(folder_) / "registry").string());
   EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "A", &key), ERROR_FILE_NOT_FOUND);
@@ -134,6 +142,80 @@ TEST_F(RegistryStoreTest, NoDescriptorLeftIsNotAMissingKey) {
   LONG status = RegOpenKeyA(HKEY_CURRENT_USER, "A", &key);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &was), 0);
   EXPECT_EQ(status, ERROR_TOO_MANY_OPEN_FILES);
+}
+
+// One of the store's calls fails, as the disk or the system fails it: each
+// failure is told apart as Windows tells it, never taken for a missing key
+// or a value read whole. Open, then a folder, then each subkey; a value's
+// type, then its bytes, then whether it goes on past the room given.
+struct StoreFault {
+  const char* what = "";
+  const char* call = "";
+  int from = 1;  // the call's count when it fails, once
+  Fault fault = kNoFault;
+  bool query = false;  // the value "value" read from key A, opened before
+  LONG status = ERROR_SUCCESS;
+};
+StoreFault store_fault;
+int calls_met = 0;
+
+Fault FailStoreCall(const char* call) {
+  return strcmp(call, store_fault.call) == 0 && ++calls_met == store_fault.from ? store_fault.fault
+                                                                                : kNoFault;
+}
+
+TEST_F(RegistryStoreTest, FailedCallsAreToldApart) {
+  const StoreFault kRows[] = {
+      {.what = "store refused",
+       .call = "open",
+       .fault = kDeniedFault,
+       .status = ERROR_ACCESS_DENIED},
+      {.what = "key not permitted",
+       .call = "openat",
+       .fault = kCannotDeleteFault,
+       .status = ERROR_ACCESS_DENIED},
+      {.what = "value refused",
+       .call = "openat",
+       .fault = kDeniedFault,
+       .query = true,
+       .status = ERROR_ACCESS_DENIED},
+      {.what = "value's type unreadable",
+       .call = "fstat",
+       .fault = kDiskFault,
+       .query = true,
+       .status = ERROR_READ_FAULT},
+      {.what = "value unreadable",
+       .call = "pread",
+       .fault = kDiskFault,
+       .query = true,
+       .status = ERROR_READ_FAULT},
+      {.what = "value's end unreadable",
+       .call = "pread",
+       .from = 2,
+       .fault = kDiskFault,
+       .query = true,
+       .status = ERROR_READ_FAULT},
+      {.what = "read interrupted", .call = "pread", .fault = kInterruptedFault, .query = true},
+  };
+  for (const StoreFault& row : kRows) {
+    HKEY key = row.query ? Open("A") : nullptr;
+    BYTE data[4] = {};
+    DWORD size = sizeof data;
+    store_fault = row;
+    calls_met = 0;
+    SetFaultHook(FailStoreCall);
+    LONG status = row.query ? RegQueryValueExA(key, "value", nullptr, nullptr, data, &size)
+                            : RegOpenKeyA(HKEY_CURRENT_USER, "A", &key);
+    SetFaultHook(nullptr);
+    EXPECT_GE(calls_met, row.from) << row.what << ": no such call";
+    EXPECT_EQ(status, row.status) << row.what;
+    if (status == ERROR_SUCCESS) {
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), std::string("abc\0", 4));
+    }
+    if (key != nullptr) {
+      EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS) << row.what;
+    }
+  }
 }
 
 TEST_F(RegistryStoreTest, MissingValuesAndBadArguments) {

@@ -15,13 +15,6 @@
 
 namespace {
 
-// 1 when the seam fails |call|, with errno set as that fault sets it.
-int SeamFails(const char* call) {
-  Fault fault = FaultFor(call);
-  if (fault != kNoFault) errno = kFaultCodes[fault].error;
-  return fault != kNoFault;
-}
-
 // close() releases the descriptor even when it reports a failure.
 void Close(int fd) {
   close(fd);
@@ -155,8 +148,7 @@ int FileSize(FileHandle file, uint64_t* size) {
 
 long ReadSome(FileHandle file, void* buffer, size_t room) {
   for (;;) {
-    if (SeamFails("read")) return -1;
-    ssize_t got = read(static_cast<int>(file), buffer, room);
+    ssize_t got = SeamFails("read") ? -1 : read(static_cast<int>(file), buffer, room);
     if (got >= 0) return static_cast<long>(got);
     if (errno != EINTR) return -1;
   }

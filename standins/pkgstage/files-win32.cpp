@@ -32,7 +32,7 @@ NTSTATUS SeamStatus(const char* call) {
 
 // For kernel32's calls: 1 when the seam fails |call|, with the last error
 // set as that fault sets it.
-int SeamFails(const char* call) {
+int SeamFailsWin32(const char* call) {
   Fault fault = FaultFor(call);
   if (fault != kNoFault) SetLastError(kFaultCodes[fault].win32_error);
   return fault != kNoFault;
@@ -78,7 +78,7 @@ NTSTATUS OpenIn(HANDLE folder, const wchar_t* name, ACCESS_MASK access, ULONG sh
 }
 
 int InfoOf(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
-  return !SeamFails("GetFileInformationByHandle") && GetFileInformationByHandle(file, info);
+  return !SeamFailsWin32("GetFileInformationByHandle") && GetFileInformationByHandle(file, info);
 }
 
 // A file ID of all ones is no ID (ReFS says to ignore it), nor is 0 (FAT
@@ -400,11 +400,11 @@ int StoreBase(wchar_t* base, const wchar_t** below) {
 }
 
 void MakeFolder(const wchar_t* path) {
-  if (!SeamFails("CreateDirectoryW")) CreateDirectoryW(path, nullptr);
+  if (!SeamFailsWin32("CreateDirectoryW")) CreateDirectoryW(path, nullptr);
 }
 
 FileHandle OpenBase(const wchar_t* path) {
-  if (SeamFails("CreateFileW")) return kNoFile;
+  if (SeamFailsWin32("CreateFileW")) return kNoFile;
   HANDLE folder = CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   BY_HANDLE_FILE_INFORMATION info;
@@ -431,11 +431,11 @@ int NamesAnother(FileHandle folder, const wchar_t* name) {
 }
 
 FileHandle OpenSource(const wchar_t* path) {
-  if (SeamFails("CreateFileW")) return kNoFile;
+  if (SeamFailsWin32("CreateFileW")) return kNoFile;
   HANDLE file = CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE &&
-      (SeamFails("GetFileType") || GetFileType(file) != FILE_TYPE_DISK)) {
+      (SeamFailsWin32("GetFileType") || GetFileType(file) != FILE_TYPE_DISK)) {
     CloseHandle(file);
     return kNoFile;
   }
@@ -448,7 +448,7 @@ FileHandle OpenStaged(FileHandle folder, const wchar_t* name) {
 
 int FileSize(FileHandle file, uint64_t* size) {
   LARGE_INTEGER value;
-  if (SeamFails("GetFileSizeEx") || !GetFileSizeEx(AsHandle(file), &value)) return 0;
+  if (SeamFailsWin32("GetFileSizeEx") || !GetFileSizeEx(AsHandle(file), &value)) return 0;
   *size = static_cast<uint64_t>(value.QuadPart);
   return 1;
 }
@@ -456,14 +456,15 @@ int FileSize(FileHandle file, uint64_t* size) {
 long ReadSome(FileHandle file, void* buffer, size_t room) {
   DWORD got = 0;
   DWORD want = room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room);
-  if (SeamFails("ReadFile") || !ReadFile(AsHandle(file), buffer, want, &got, nullptr)) return -1;
+  if (SeamFailsWin32("ReadFile") || !ReadFile(AsHandle(file), buffer, want, &got, nullptr))
+    return -1;
   return static_cast<long>(got);
 }
 
 int Rewind(FileHandle file) {
   LARGE_INTEGER start;
   start.QuadPart = 0;
-  return !SeamFails("SetFilePointerEx") &&
+  return !SeamFailsWin32("SetFilePointerEx") &&
          SetFilePointerEx(AsHandle(file), start, nullptr, FILE_BEGIN);
 }
 
@@ -497,7 +498,7 @@ FileHandle TakeLock(FileHandle folder, const wchar_t* name) {
       continue;
     }
     OVERLAPPED whole = {};
-    if (ours && !SeamFails("LockFileEx") &&
+    if (ours && !SeamFailsWin32("LockFileEx") &&
         LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
       return FromHandle(file);
     }
@@ -528,14 +529,14 @@ CopyEnd CopyToTemp(FileHandle source, FileHandle folder, const wchar_t* temp, Fi
     if (got < 0) end = kSourceFailed;
     if (got <= 0) break;
     DWORD put = 0;
-    if (SeamFails("WriteFile") ||
+    if (SeamFailsWin32("WriteFile") ||
         !WriteFile(file, buffer, static_cast<DWORD>(got), &put, nullptr) ||
         put != static_cast<DWORD>(got)) {
       end = kCopyFailed;
       break;
     }
   }
-  if (end == kCopied && (SeamFails("FlushFileBuffers") || !FlushFileBuffers(file))) {
+  if (end == kCopied && (SeamFailsWin32("FlushFileBuffers") || !FlushFileBuffers(file))) {
     end = kCopyFailed;
   }
   if (end != kCopied) {
@@ -560,7 +561,7 @@ int RenameOver(FileHandle folder, FileHandle copy, const wchar_t* temp, const wc
   }
   // The renamed file's metadata to the disk, as MOVEFILE_WRITE_THROUGH
   // does; the rename stands whatever this says.
-  if (!SeamFails("FlushFileBuffers")) FlushFileBuffers(AsHandle(copy));
+  if (!SeamFailsWin32("FlushFileBuffers")) FlushFileBuffers(AsHandle(copy));
   CloseHandle(AsHandle(copy));
   return 1;
 }

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "seam.h"
 #include "xdg-posix.h"
 
 namespace {
@@ -49,7 +50,7 @@ LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
   char path[4096];
   int written = base == nullptr ? -1 : snprintf(path, sizeof path, "%s/%s", base, below);
   if (written < 0 || static_cast<size_t>(written) >= sizeof path) return ERROR_FILE_NOT_FOUND;
-  int folder = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int folder = SeamFails("open") ? -1 : open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return ErrorOf(errno);
   for (const char* rest = sub_key; *rest != '\0';) {
     size_t length = strcspn(rest, "\\");
@@ -59,7 +60,9 @@ LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
         char name[256];
         memcpy(name, rest, length);
         name[length] = '\0';
-        next = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        next = SeamFails("openat")
+                   ? -1
+                   : openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       } else {
         errno = ENOENT;
       }
@@ -79,25 +82,32 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD /*reserved*/, LPDWORD /*typ
   int folder = FolderOf(key);
   if (folder < 0) return ERROR_INVALID_HANDLE;
   if (!IsStoreName(name, strlen(name))) return ERROR_FILE_NOT_FOUND;
-  int value = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int value = SeamFails("openat")
+                  ? -1
+                  : openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (value < 0) return errno == EBADF ? ERROR_INVALID_HANDLE : ErrorOf(errno);
   struct stat info;
   LONG status = ERROR_SUCCESS;
-  if (fstat(value, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (SeamFails("fstat") || fstat(value, &info) != 0) {
+    status = ERROR_READ_FAULT;
+  } else if (!S_ISREG(info.st_mode)) {
     status = ERROR_FILE_NOT_FOUND;  // a subkey, or something that is no value
   } else {
     // What is read, not the size seen before: the file may change meanwhile.
     DWORD got = 0;
     ssize_t part = 1;
     while (got < *size && part > 0) {
-      part = pread(value, data + got, *size - got, got);
+      part = SeamFails("pread") ? -1 : pread(value, data + got, *size - got, got);
       if (part > 0) got += static_cast<DWORD>(part);
       if (part < 0 && errno == EINTR) part = 1;
     }
+    // A full buffer leaves the question whether the value goes on.
     char more = 0;
-    if (part < 0) {
+    ssize_t beyond = 0;
+    if (part >= 0 && got == *size) beyond = SeamFails("pread") ? -1 : pread(value, &more, 1, got);
+    if (part < 0 || beyond < 0) {
       status = ERROR_READ_FAULT;
-    } else if (got == *size && pread(value, &more, 1, got) == 1) {
+    } else if (beyond == 1) {
       status = ERROR_MORE_DATA;
     } else {
       *size = got;

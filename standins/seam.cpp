@@ -19,8 +19,9 @@ const FaultCodes kFaultCodes[] = {
     {EINVAL, 0xC000000D, 87},      // STATUS_INVALID_PARAMETER, ERROR_INVALID_PARAMETER
     {ENOTTY, 0xC0000010, 1},       // STATUS_INVALID_DEVICE_REQUEST, ERROR_INVALID_FUNCTION
     {EPERM, 0xC0000121, 5},        // STATUS_CANNOT_DELETE, ERROR_ACCESS_DENIED
+    {EINTR, 0xC0000120, 995},      // STATUS_CANCELLED, ERROR_OPERATION_ABORTED
 };
-static_assert(sizeof kFaultCodes / sizeof kFaultCodes[0] == kCannotDeleteFault + 1,
+static_assert(sizeof kFaultCodes / sizeof kFaultCodes[0] == kInterruptedFault + 1,
               "a row for every fault");
 
 void SetFaultHook(FaultHook hook) {
@@ -29,4 +30,10 @@ void SetFaultHook(FaultHook hook) {
 
 Fault FaultFor(const char* call) {
   return fault_hook == nullptr ? kNoFault : fault_hook(call);
+}
+
+int SeamFails(const char* call) {
+  Fault fault = FaultFor(call);
+  if (fault != kNoFault) errno = kFaultCodes[fault].error;
+  return fault != kNoFault;
 }

@@ -166,36 +166,21 @@ Fault FailStoreCall(const char* call) {
 
 TEST_F(RegistryStoreTest, FailedCallsAreToldApart) {
   const StoreFault kRows[] = {
-      {.what = "store refused",
-       .call = "open",
-       .fault = kDeniedFault,
+      // clang-format off
+      {.what = "store refused", .call = "open", .fault = kDeniedFault,
        .status = ERROR_ACCESS_DENIED},
-      {.what = "key not permitted",
-       .call = "openat",
-       .fault = kCannotDeleteFault,
+      {.what = "key not permitted", .call = "openat", .fault = kCannotDeleteFault,
        .status = ERROR_ACCESS_DENIED},
-      {.what = "value refused",
-       .call = "openat",
-       .fault = kDeniedFault,
-       .query = true,
+      {.what = "value refused", .call = "openat", .fault = kDeniedFault, .query = true,
        .status = ERROR_ACCESS_DENIED},
-      {.what = "value's type unreadable",
-       .call = "fstat",
-       .fault = kDiskFault,
-       .query = true,
+      {.what = "value's type unreadable", .call = "fstat", .fault = kDiskFault, .query = true,
        .status = ERROR_READ_FAULT},
-      {.what = "value unreadable",
-       .call = "pread",
-       .fault = kDiskFault,
-       .query = true,
+      {.what = "value unreadable", .call = "pread", .fault = kDiskFault, .query = true,
        .status = ERROR_READ_FAULT},
-      {.what = "value's end unreadable",
-       .call = "pread",
-       .from = 2,
-       .fault = kDiskFault,
-       .query = true,
-       .status = ERROR_READ_FAULT},
+      {.what = "value's end unreadable", .call = "pread", .from = 2, .fault = kDiskFault,
+       .query = true, .status = ERROR_READ_FAULT},
       {.what = "read interrupted", .call = "pread", .fault = kInterruptedFault, .query = true},
+      // clang-format on
   };
   for (const StoreFault& row : kRows) {
     HKEY key = row.query ? Open("A") : nullptr;

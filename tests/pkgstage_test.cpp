@@ -225,6 +225,15 @@ TEST_P(StagedAsTest, StagesUnderTheUserAndTheFileName) {
 
 INSTANTIATE_TEST_SUITE_P(Table, StagedAsTest, ::testing::ValuesIn(StagedAsRows()), RowName());
 
+// Arguments no caller should pass: none at all, or a path that is empty.
+TEST_F(StandInTest, MissingArgumentsAreRefused) {
+  std::string path = Source("a.dat", "bytes");
+  EXPECT_EQ(PkgStageInstall(nullptr, path.c_str()), kBadUserName);
+  EXPECT_EQ(PkgStageInstall("Ann", nullptr), kBadFileName);
+  EXPECT_EQ(PkgStageInstall("Ann", ""), kBadFileName);
+  EXPECT_EQ(FilesBelow(base_), Files{});
+}
+
 TEST_F(StandInTest, CopiesLargeFilesWhole) {
   std::string bytes(3 * 1024 * 1024 + 17, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 >> 5);
@@ -600,6 +609,7 @@ struct Failed {
   int status = 0;
   int tries = 0;  // the calls failed, where it matters: a refusal for good is not tried again
   bool read_only = false;  // the staged file's attribute
+  std::string bytes = "new bytes";
 };
 
 LOADFILE_PRINTS_ROWS(Failed)
@@ -612,13 +622,13 @@ TEST_P(FailedTest, KeepsTheStoreWhole) {
   std::string path = Source("a.dat", "old bytes");
   ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
   if (f.read_only) MakeReadOnly(Staged("Ann", "a.dat"));
-  WriteBytes(path, "new bytes");
+  WriteBytes(path, f.bytes);
   EXPECT_EQ(InstallFailing("Ann", path, f.how), f.status);
   EXPECT_GT(failing.failed, 0) << "no such call";
   if (f.tries != 0) {
     EXPECT_EQ(failing.failed, f.tries);
   }
-  EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), f.status == kInstalled ? "new bytes" : "old bytes");
+  EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), f.status == kInstalled ? f.bytes : "old bytes");
   EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
 }
 
@@ -713,6 +723,8 @@ const std::vector<Failed> kPosixFailures = {
     {.what = "read interrupted while copied by reading", .how = {.call = "read", .from = 3,
      .times = 1, .fault = kInterruptedFault, .also = "copy_file_range",
      .also_fault = kUnsupportedFault}, .status = kInstalled},
+    {.what = "one byte copied by reading", .how = {.call = "copy_file_range", .times = -1,
+     .fault = kUnsupportedFault}, .status = kInstalled, .bytes = "1"},
     {.what = "write interrupted while copied by reading", .how = {.call = "write",
      .times = 1, .fault = kInterruptedFault, .also = "copy_file_range",
      .also_fault = kUnsupportedFault}, .status = kInstalled},

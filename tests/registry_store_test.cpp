@@ -224,6 +224,9 @@ TEST_F(RegistryStoreTest, RelativeConfigHomeIsIgnored) {
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "H", &key), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  // Without a home either there is no store, whatever the last path was.
+  ScopedVariable no_home("HOME", "", true);
+  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "H", &key), ERROR_FILE_NOT_FOUND);
 }
 
 // A link planted as the preferences key or as the value would let whoever

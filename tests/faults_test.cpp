@@ -105,7 +105,7 @@ TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
     traced.under = {"strace", "-o",
                     trace,    "-y",
                     "-e",     "trace=mkdir,mkdirat,rename,renameat,renameat2,fsync,fdatasync"};
-    // With no mask, each new folder has the mode it is made with.
+    // With no mask, each new folder and file has the mode it is made with.
     mode_t mask = umask(0);
     EXPECT_EQ(Run({"a.dat", "Ann"}, traced).out, "Installed file a.dat for user Ann.\n");
     umask(mask);
@@ -120,7 +120,7 @@ TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
       for (size_t at = line.find_first_of("\"<"); at != std::string::npos;
            at = line.find_first_of("\"<", at + 1)) {
         size_t end = line.find_first_of("\">", at + 1);
-        paths += " " + line.substr(at + 1, end - at - 1);
+        paths.append(1, ' ').append(line, at + 1, end - at - 1);
         at = end;
       }
       calls.push_back(call + paths);
@@ -137,6 +137,11 @@ TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
     for (const std::string& folder : {top.second, home, store, user}) {
       EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms(0755))
           << folder;
+    }
+    for (const char* file : {"a.dat", ".pkgstage.lock"}) {
+      EXPECT_EQ(std::filesystem::status(Join(user, file)).permissions(),
+                std::filesystem::perms(0644))
+          << file;
     }
   }
   RemoveFolder(below_root);

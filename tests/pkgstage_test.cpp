@@ -232,6 +232,9 @@ TEST_F(StandInTest, MissingArgumentsAreRefused) {
   EXPECT_EQ(PkgStageInstall("Ann", nullptr), kBadFileName);
   EXPECT_EQ(PkgStageInstall("Ann", ""), kBadFileName);
   EXPECT_EQ(FilesBelow(base_), Files{});
+  // Nor is a path too long to take at all read as the one before it.
+  ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
+  EXPECT_EQ(PkgStageInstall("Ann", (path + std::string(32768, '/')).c_str()), kSourceUnreadable);
 }
 
 TEST_F(StandInTest, CopiesLargeFilesWhole) {

@@ -165,6 +165,7 @@ const std::vector<StagedAs>& StagedAsRows() {
         {.what = "plain names", .user = "Ann", .name = "a.dat"},
         {.what = "name like a working file's", .user = "Ann", .name = "_pkgstage.lock"},
         {.what = "a dot and a letter, a user of one letter", .user = "A", .name = ".a"},
+        {.what = "two dots and a letter", .user = "..a", .name = "..a"},
         {.what = "store's folder not made yet", .user = "Ann", .name = "a.dat", .made = false},
         {.what = "store's folder ending in a separator",
          .base =
@@ -1004,6 +1005,8 @@ TEST_F(StandInTest, StagedFolderInTheWayFailsCleanly) {
 // characters or more, which the folder calls it goes through do not take.
 TEST_F(StandInTest, NoStoreBaseFails) {
   std::string path = Source("a.dat", "bytes");
+  // A store used before: nothing of its base is taken up again.
+  ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
   struct Environment {
     const char* what = "";
     std::string base = "";  // "" for unset
@@ -1015,14 +1018,16 @@ TEST_F(StandInTest, NoStoreBaseFails) {
       {.what = "the path's room", .base = "/" + std::string(4095, 'x')}};
   if (!kPosixFiles) {
     rows = {{.what = "MAX_PATH characters", .base = "C:\\" + std::string(257, 'x')},
-            {.what = "longer", .base = "C:\\" + std::string(300, 'x')}};
+            {.what = "longer", .base = "C:\\" + std::string(300, 'x')},
+            // No path in the ANSI code page, as a caller's is, reaches it.
+            {.what = "a folder the code page lacks", .base = base_ + "\\\xe6\x97\xa5"}};
   }
   for (const Environment& row : rows) {
     ScopedVariable base(kStoreBaseVariable, row.base, row.base.empty());
     ScopedVariable home("HOME", row.home, row.home.empty() || !kPosixFiles);
     EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kStoreFailed) << row.what;
   }
-  EXPECT_EQ(FilesBelow(base_), Files{});
+  EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
 }
 
 // Through the real program, with the stand-in beside it.

@@ -348,8 +348,9 @@ bool GetEnvironment(const std::string& name, std::string* value) {
   return true;
 }
 
+// As wide text, so that a value can hold what the ANSI code page lacks.
 void SetEnvironment(const std::string& name, const std::string& value, bool unset) {
-  SetEnvironmentVariableA(name.c_str(), unset ? nullptr : value.c_str());
+  SetEnvironmentVariableW(Widen(name).c_str(), unset ? nullptr : Widen(value).c_str());
 }
 
 namespace {

@@ -391,6 +391,8 @@ const std::vector<Planted>& PlantedStates() {
     // Windows refuses to copy over a read-only or hidden file.
     {.what = "read-only hidden temporary file", .files = {{tmp, stale}}, .status = kInstalled,
      .read_only = true},
+    {.what = "leftovers under the other temporary names",
+     .files = {{".pkgstage.tmp2", stale}, {".pkgstage.tmp3", stale}}, .status = kInstalled},
     {.what = "names beside the reserved ones",
      .files = {{"pkgstage.tmp", "1"}, {".pkgstage", "2"}, {"a.dat.tmp", "3"},
                {"_pkgstage.tmp", "4"}},
@@ -543,8 +545,12 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
         << name << " was left behind";
   }
   for (const auto& file : p.files) {
-    if (file.first != "a.dat" && file.first != ".pkgstage.tmp") {
+    bool temporary = file.first.rfind(".pkgstage.tmp", 0) == 0;
+    if (file.first != "a.dat" && !temporary) {
       EXPECT_EQ(ReadBytes(Join(folder, file.first)), file.second) << file.first;
+    }
+    if (temporary && status == kInstalled && file.first != p.held) {
+      EXPECT_FALSE(std::filesystem::exists(Join(folder, file.first))) << file.first << " stayed";
     }
   }
   if (status == kInstalled) {

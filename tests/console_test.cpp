@@ -20,13 +20,16 @@ struct Console {
   int result = 0;  // WriteToConsole's: 0 when the caller is to write bytes
   std::wstring shown = L"";
   int made = 0;  // calls made
-} console;
+};
+Console console;  // the one in use
+std::wstring shown;
+int made = 0;
 
 BOOL WINAPI TakeSome(HANDLE, const VOID* text, DWORD count, LPDWORD written, LPVOID) {
-  *written = console.made++ < console.calls ? std::min(count, console.most) : 0;
-  console.shown.append(static_cast<const wchar_t*>(text), *written);
+  *written = made++ < console.calls ? std::min(count, console.most) : 0;
+  shown.append(static_cast<const wchar_t*>(text), *written);
   // A console that keeps taking nothing would be asked for ever.
-  return console.made <= console.calls || (console.silent && console.made < 100);
+  return made <= console.calls || (console.silent && made < 100);
 }
 
 }  // namespace
@@ -53,12 +56,12 @@ TEST(ConsoleTest, StopsWhereTheConsoleFails) {
   };
   for (const Console& row : kRows) {
     console = row;
-    console.shown.clear();
-    console.made = 0;
+    shown.clear();
+    made = 0;
     int result = WriteToConsole(nullptr, row.line.c_str(), static_cast<int>(row.line.size()));
     EXPECT_EQ(result, row.result) << row.what;
-    EXPECT_TRUE(console.shown == row.shown) << row.what << ": " << console.shown.size();
-    EXPECT_EQ(console.made, row.made) << row.what;
+    EXPECT_TRUE(shown == row.shown) << row.what << ": " << shown.size();
+    EXPECT_EQ(made, row.made) << row.what;
   }
 }
 

@@ -50,9 +50,7 @@ struct Outcome {
 // on a terminal (cmake/wine.sh console). kFileWithoutInput is kFile for a
 // program started with no standard input at all, as a service or a
 // scheduled task is (POSIX: descriptor 0 closed; Windows: no handle).
-// kNullDevice (Windows) is NUL, as "> NUL" in a script gives it: a
-// character device that is no console.
-enum class Output { kFile, kConsole, kWriteOnlyConsole, kFileWithoutInput, kNullDevice };
+enum class Output { kFile, kConsole, kWriteOnlyConsole, kFileWithoutInput };
 
 struct Started {
   intptr_t process = 0;

@@ -158,8 +158,7 @@ Started StartProgram(const std::string& program, const std::vector<std::string>&
     DWORD mode = 0;
     EXPECT_FALSE(GetConsoleMode(startup.hStdOutput, &mode)) << "the handle is not write-only";
   } else {
-    startup.hStdOutput =
-        OpenInheritable(output == Output::kNullDevice ? "NUL" : started.out_file, true);
+    startup.hStdOutput = OpenInheritable(started.out_file, true);
   }
   startup.hStdError = OpenInheritable(started.err_file, true);
   PROCESS_INFORMATION info;

@@ -6,13 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "failing.h"
 #include "harness.h"
 #include "last_user.h"
-#include "seam.h"
 #include "settings.h"
 
 namespace {
@@ -150,49 +149,40 @@ TEST_F(RegistryStoreTest, NoDescriptorLeftIsNotAMissingKey) {
 // type, then its bytes, then whether it goes on past the room given.
 struct StoreFault {
   const char* what = "";
-  const char* call = "";
-  int from = 1;  // the call's count when it fails, once
-  Fault fault = kNoFault;
+  Failing how = {};
   bool query = false;  // the value "value" read from key A, opened before
   LONG status = ERROR_SUCCESS;
 };
-StoreFault store_fault;
-int calls_met = 0;
-
-Fault FailStoreCall(const char* call) {
-  return strcmp(call, store_fault.call) == 0 && ++calls_met == store_fault.from ? store_fault.fault
-                                                                                : kNoFault;
-}
 
 TEST_F(RegistryStoreTest, FailedCallsAreToldApart) {
   const StoreFault kRows[] = {
       // clang-format off
-      {.what = "store refused", .call = "open", .fault = kDeniedFault,
+      {.what = "store refused", .how = {.call = "open", .times = 1, .fault = kDeniedFault},
        .status = ERROR_ACCESS_DENIED},
-      {.what = "key not permitted", .call = "openat", .fault = kCannotDeleteFault,
-       .status = ERROR_ACCESS_DENIED},
-      {.what = "value refused", .call = "openat", .fault = kDeniedFault, .query = true,
-       .status = ERROR_ACCESS_DENIED},
-      {.what = "value's type unreadable", .call = "fstat", .fault = kDiskFault, .query = true,
-       .status = ERROR_READ_FAULT},
-      {.what = "value unreadable", .call = "pread", .fault = kDiskFault, .query = true,
-       .status = ERROR_READ_FAULT},
-      {.what = "value's end unreadable", .call = "pread", .from = 2, .fault = kDiskFault,
+      {.what = "key not permitted", .how = {.call = "openat", .times = 1,
+       .fault = kCannotDeleteFault}, .status = ERROR_ACCESS_DENIED},
+      {.what = "value refused", .how = {.call = "openat", .times = 1, .fault = kDeniedFault},
+       .query = true, .status = ERROR_ACCESS_DENIED},
+      {.what = "value's type unreadable", .how = {.call = "fstat", .times = 1,
+       .fault = kDiskFault}, .query = true, .status = ERROR_READ_FAULT},
+      {.what = "value unreadable", .how = {.call = "pread", .times = 1, .fault = kDiskFault},
        .query = true, .status = ERROR_READ_FAULT},
-      {.what = "read interrupted", .call = "pread", .fault = kInterruptedFault, .query = true},
+      {.what = "value's end unreadable", .how = {.call = "pread", .from = 2, .times = 1,
+       .fault = kDiskFault}, .query = true, .status = ERROR_READ_FAULT},
+      {.what = "read interrupted", .how = {.call = "pread", .times = 1,
+       .fault = kInterruptedFault}, .query = true},
       // clang-format on
   };
   for (const StoreFault& row : kRows) {
     HKEY key = row.query ? Open("A") : nullptr;
     BYTE data[4] = {};
     DWORD size = sizeof data;
-    store_fault = row;
-    calls_met = 0;
-    SetFaultHook(FailStoreCall);
+    failing = row.how;
+    SetFaultHook(FailSome);
     LONG status = row.query ? RegQueryValueExA(key, "value", nullptr, nullptr, data, &size)
                             : RegOpenKeyA(HKEY_CURRENT_USER, "A", &key);
     SetFaultHook(nullptr);
-    EXPECT_GE(calls_met, row.from) << row.what << ": no such call";
+    EXPECT_EQ(failing.failed, 1) << row.what << ": no such call";
     EXPECT_EQ(status, row.status) << row.what;
     if (status == ERROR_SUCCESS) {
       EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), std::string("abc\0", 4));

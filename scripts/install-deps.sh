@@ -22,7 +22,9 @@ bench) packages="$packages hyperfine time" ;;
   # Sanitizers and libFuzzer (clang), static analysis, the Windows builds.
   # wine32 lets machines that can run 32-bit programs run the x86 tests too.
   # libclang-rt-dev is the runtime of the release's own clang, whatever its version.
-  packages="$packages clang libclang-rt-dev clang-format clang-tidy cppcheck shellcheck"
+  # clang-tidy 19, in both releases' main archives: one linter finds the same
+  # things on either (its checks are whole families, which each release grows).
+  packages="$packages clang libclang-rt-dev clang-format clang-tidy-19 cppcheck shellcheck"
   packages="$packages g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 wine32:i386"
   # A Japanese locale, in which Wine's ANSI code page is the double-byte 932.
   packages="$packages locales"

@@ -2,7 +2,7 @@
 # Static checks of the project's own sources; fails on any finding.
 #   ShellCheck     every shell script, and the README's sh blocks
 #   clang-format   every C++ file is formatted as .clang-format says
-#   clang-tidy     the tool, its platform side, the stand-in and the registry
+#   clang-tidy-19  the tool, its platform side, the stand-in and the registry
 #                  store, as .clang-tidy says, from the compile commands of
 #                  the linux and windows builds (run their workflows first)
 #   cppcheck       the same sources, both platforms' sides
@@ -37,7 +37,7 @@ echo "== clang-tidy"
     echo "build/windows-x64 $file"
   done
   echo "build/windows-x86 platform/install-x86.cpp"
-} | xargs -P 2 -L 1 clang-tidy --quiet -p
+} | xargs -P 2 -L 1 clang-tidy-19 --quiet -p
 
 echo "== cppcheck"
 for platform in posix win32; do

@@ -127,13 +127,14 @@ TEST_P(FaultTest, FirstInstallIsDurableStepByStep) {
     }
     std::string store = Join(home, "pkgstage");
     std::string user = Join(store, "Ann");
-    // Below the base, each folder is made and flushed through the one above.
-    EXPECT_EQ(
-        calls,
-        (Files{"mkdir " + top.second, "fsync " + top.first, "mkdir " + home, "fsync " + top.second,
-               "mkdirat " + home + " pkgstage", "fsync " + home, "mkdirat " + store + " Ann",
-               "fsync " + store, "fsync " + Join(user, ".pkgstage.tmp"),
-               "renameat " + user + " .pkgstage.tmp " + user + " a.dat", "fsync " + user}));
+    // Each new folder is flushed in its parent, the copy before its rename,
+    // and its folder after it.
+    EXPECT_EQ(calls,
+              (Files{"mkdir " + top.second, "fsync " + top.first, "mkdir " + home,
+                     "fsync " + top.second, "mkdir " + store, "fsync " + home, "mkdir " + user,
+                     "fsync " + store, "fsync " + Join(user, ".pkgstage.tmp"),
+                     "rename " + Join(user, ".pkgstage.tmp") + " " + Join(user, "a.dat"),
+                     "fsync " + user}));
     for (const std::string& folder : {top.second, home, store, user}) {
       EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms(0755))
           << folder;

@@ -1,6 +1,5 @@
-// The stand-in's file operations on POSIX systems: below the base, names
-// are opened relative to a held descriptor with O_NOFOLLOW. Without share
-// modes there is no holder to wait for; flock waits for the lock itself.
+// The stand-in's file calls on POSIX systems. Without share modes there is
+// no holder to wait for; flock waits for the lock itself.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -10,72 +9,58 @@
 #include <unistd.h>
 
 #include "files.h"
+#include "pkgstage.h"
 #include "seam.h"
 #include "xdg-posix.h"
 
 namespace {
 
-// close() releases the descriptor even when it reports a failure.
-void Close(int fd) {
+// Puts the names in the folder |path| on the disk. A file system that
+// refuses an fsync of a folder keeps them as it does; that fails no install.
+void SyncFolder(const char* path) {
+  int fd = SeamFails("open") ? -1 : open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  if (!SeamFails("fsync")) fsync(fd);
   close(fd);
-  SeamFails("close");
 }
 
-// Puts a new name in |folder| on the disk. A file system that refuses an
-// fsync of a folder keeps it as it does; that fails no install.
-void SyncFolder(int folder) {
-  if (!SeamFails("fsync")) fsync(folder);
-}
-
-// Keeps |fd|, opened for reading without blocking on a FIFO, when it is a
-// regular file; closes it and returns kNoFile otherwise (and for -1).
-FileHandle RegularOrNone(int fd) {
-  if (fd < 0) return kNoFile;
-  struct stat info;
-  if (SeamFails("fstat") || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    Close(fd);
-    return kNoFile;
-  }
-  // O_NONBLOCK only kept a FIFO from blocking the open; cleared for reading.
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
-}
-
-const int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-
-int IsStoreFull(int error) {
-  return error == ENOSPC || error == EDQUOT || error == EFBIG;
+// Writes the folder that holds |path| into |parent| (room for kPathRoom).
+void ParentOf(const char* path, char* parent) {
+  const char* slash = strrchr(path, '/');
+  // A folder directly below the root has "/" as its parent.
+  size_t length = slash == nullptr || slash == path ? 1 : static_cast<size_t>(slash - path);
+  memcpy(parent, slash == nullptr ? "." : path, length);
+  parent[length] = '\0';
 }
 
 // The portable copy, for files the kernel will not copy between itself.
 // Goes on from both files' current offsets.
-CopyEnd CopyByReading(int from, int to) {
+int CopyByReading(int from, int to) {
   char buffer[65536];
   for (;;) {
     ssize_t got = SeamFails("read") ? -1 : read(from, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return kSourceFailed;
-    if (got == 0) return kCopied;
+    if (got < 0) return kSourceUnreadable;
+    if (got == 0) return kInstalled;
     for (ssize_t done = 0; done < got;) {
       ssize_t put =
           SeamFails("write") ? -1 : write(to, buffer + done, static_cast<size_t>(got - done));
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return kCopyFailed;
+      if (put <= 0) return kStoreFailed;
       done += put;
     }
   }
 }
 
-CopyEnd CopyFileData(int from, int to) {
+int CopyFileData(int from, int to) {
   for (;;) {
     ssize_t copied =
         SeamFails("copy_file_range") ? -1 : copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-    if (copied == 0) return kCopied;
+    if (copied == 0) return kInstalled;
     if (copied > 0 || errno == EINTR) continue;
-    if (IsStoreFull(errno)) return kCopyFailed;
-    // Not for these files (another file system, an old kernel, a special
-    // file): both offsets are where the kernel stopped, and the plain copy
-    // picks up from there.
+    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) return kStoreFailed;
+    // Not for these files (another file system, an old kernel): both
+    // offsets are where the kernel stopped, and the plain copy goes on.
     return CopyByReading(from, to);
   }
 }
@@ -89,54 +74,35 @@ size_t ToNative(const char* ansi, char* native, size_t room) {
   return length + 1;
 }
 
-int StoreBase(char* base, const char** below) {
-  const char* folder = XdgBase("XDG_DATA_HOME", ".local/share/pkgstage", "pkgstage", below);
-  size_t length = folder == nullptr ? 0 : strlen(folder);
-  if (length == 0 || length >= kPathRoom) return 0;
-  memcpy(base, folder, length + 1);
-  return 1;
+int StoreFolder(char* store) {
+  const char* below = nullptr;
+  const char* base = XdgBase("XDG_DATA_HOME", ".local/share/pkgstage", "pkgstage", &below);
+  int written = base == nullptr ? -1 : snprintf(store, kPathRoom, "%s/%s", base, below);
+  return written > 0 && static_cast<size_t>(written) < kPathRoom;
 }
 
 void MakeFolder(const char* path) {
   if (SeamFails("mkdir") || mkdir(path, 0755) != 0) return;
   char parent[kPathRoom];
-  const char* slash = strrchr(path, '/');
-  size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - path);
-  if (length >= sizeof parent) return;
-  // A folder directly below the root has "/" as its parent.
-  if (length == 0) length = 1;
-  memcpy(parent, path, length);
-  parent[length] = '\0';
-  FileHandle fd = OpenBase(parent);
-  if (fd == kNoFile) return;
-  SyncFolder(static_cast<int>(fd));
-  Close(static_cast<int>(fd));
+  ParentOf(path, parent);
+  SyncFolder(parent);
 }
 
-FileHandle OpenBase(const char* path) {
-  int fd = SeamFails("open") ? -1 : open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd < 0 ? kNoFile : fd;
-}
-
-FileHandle OpenOrMakeFolder(FileHandle parent, const char* name) {
-  int at = static_cast<int>(parent);
-  if (!SeamFails("mkdirat") && mkdirat(at, name, 0755) == 0) SyncFolder(at);
-  int fd =
-      SeamFails("openat") ? -1 : openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  return fd < 0 ? kNoFile : fd;
-}
-
-int NamesAnother(FileHandle /*folder*/, const char* /*name*/) {
+int NamesAnother(const char* /*path*/) {
   return 0;  // a name reaches only itself here
 }
 
-FileHandle OpenSource(const char* path) {
-  return RegularOrNone(SeamFails("open") ? -1 : open(path, kReadFlags));
-}
-
-FileHandle OpenStaged(FileHandle folder, const char* name) {
-  int at = static_cast<int>(folder);
-  return RegularOrNone(SeamFails("openat") ? -1 : openat(at, name, kReadFlags | O_NOFOLLOW));
+FileHandle OpenForReading(const char* path) {
+  int fd = SeamFails("open") ? -1 : open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return kNoFile;
+  struct stat info;
+  if (SeamFails("fstat") || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return kNoFile;
+  }
+  // O_NONBLOCK only kept a FIFO from blocking the open; cleared for reading.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 int FileSize(FileHandle file, uint64_t* size) {
@@ -159,82 +125,44 @@ int Rewind(FileHandle file) {
 }
 
 void CloseFile(FileHandle file) {
-  if (file != kNoFile) Close(static_cast<int>(file));
+  if (file != kNoFile) close(static_cast<int>(file));
 }
 
-FileHandle TakeLock(FileHandle folder, const char* name) {
-  int at = static_cast<int>(folder);
+FileHandle TakeLock(const char* path) {
   // flock needs no access mode: opened for reading, a read-only lock file
-  // is locked as it is.
-  for (int tries = 0; tries < 3; ++tries) {
-    int fd = SeamFails("openat")
-                 ? -1
-                 : openat(at, name, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return kNoFile;
-    struct stat info;
-    if (SeamFails("fstat") || fstat(fd, &info) != 0) {
-      Close(fd);
-      return kNoFile;
-    }
-    if (info.st_nlink > 1) {
-      Close(fd);
-      RemoveName(folder, name);
-      continue;
-    }
-    for (;;) {
-      if (!SeamFails("flock") && flock(fd, LOCK_EX) == 0) return fd;
-      if (errno != EINTR) break;
-    }
-    Close(fd);
-    return kNoFile;
+  // is locked as it is. A link there goes as a name, and the lock is made.
+  const int flags = O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+  int fd = SeamFails("open") ? -1 : open(path, flags, 0644);
+  if (fd < 0 && errno == ELOOP) {
+    RemoveName(path);
+    fd = SeamFails("open") ? -1 : open(path, flags, 0644);
   }
-  return kNoFile;
+  while (fd >= 0 && (SeamFails("flock") || flock(fd, LOCK_EX) != 0)) {
+    if (errno == EINTR) continue;
+    close(fd);
+    fd = -1;
+  }
+  return fd < 0 ? kNoFile : fd;
 }
 
-CopyEnd CopyToTemp(FileHandle source, FileHandle folder, const char* temp, FileHandle* copy) {
-  int at = static_cast<int>(folder);
+int CopyToTemp(FileHandle source, const char* temp) {
+  RemoveName(temp);
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-  int to = SeamFails("openat") ? -1 : openat(at, temp, flags, 0644);
-  // A leftover goes first, whatever its mode, as a name only; a link there
-  // is no leftover of ours, and is refused below.
-  struct stat info;
-  if (to < 0 && errno == EEXIST && !SeamFails("fstatat") &&
-      fstatat(at, temp, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-      !SeamFails("unlinkat") && unlinkat(at, temp, 0) == 0) {
-    to = SeamFails("openat") ? -1 : openat(at, temp, flags, 0644);
-  }
-  if (to < 0) {
-    // A link goes as a name, for the next install to stage in peace.
-    RemoveName(folder, temp);
-    return kCopyFailed;
-  }
-  CopyEnd end = CopyFileData(static_cast<int>(source), to);
-  if (end == kCopied && (SeamFails("fsync") || fsync(to) != 0)) end = kCopyFailed;
-  if (end != kCopied) {
-    DiscardCopy(folder, to, temp);
-    return end;
-  }
-  *copy = to;
-  return kCopied;
+  int to = SeamFails("open") ? -1 : open(temp, flags, 0644);
+  if (to < 0) return kStoreFailed;
+  int status = CopyFileData(static_cast<int>(source), to);
+  if (status == kInstalled && (SeamFails("fsync") || fsync(to) != 0)) status = kStoreFailed;
+  close(to);
+  if (status != kInstalled) RemoveName(temp);
+  return status;
 }
 
-int RenameOver(FileHandle folder, FileHandle copy, const char* temp, const char* target) {
-  int at = static_cast<int>(folder);
-  if (SeamFails("renameat") || renameat(at, temp, at, target) != 0) {
-    DiscardCopy(folder, copy, temp);
-    return 0;
-  }
-  SyncFolder(at);
-  // The copy was flushed before the rename, which its close cannot undo.
-  Close(static_cast<int>(copy));
+int RenameOver(const char* folder, const char* temp, const char* target) {
+  if (SeamFails("rename") || rename(temp, target) != 0) return 0;
+  SyncFolder(folder);
   return 1;
 }
 
-void DiscardCopy(FileHandle folder, FileHandle copy, const char* temp) {
-  Close(static_cast<int>(copy));
-  RemoveName(folder, temp);
-}
-
-void RemoveName(FileHandle folder, const char* name) {
-  if (!SeamFails("unlinkat")) unlinkat(static_cast<int>(folder), name, 0);
+void RemoveName(const char* path) {
+  if (!SeamFails("unlink")) unlink(path);
 }

@@ -14,12 +14,7 @@ int IsDots(const NativeChar* name) {
 }  // namespace
 
 const NativeChar kLockName[] = NATIVE(".pkgstage.lock");
-// In the order tried: a leftover that another program holds open (a scanner
-// reading what an interrupted run left), or that is no file of the store's
-// (a link, on Windows), cannot be removed, and must not stop the user's
-// installs.
-const NativeChar* const kTempNames[kTempCount] = {NATIVE(".pkgstage.tmp"), NATIVE(".pkgstage.tmp2"),
-                                                  NATIVE(".pkgstage.tmp3")};
+const NativeChar kTempName[] = NATIVE(".pkgstage.tmp");
 
 int IsUsableUserName(const NativeChar* user) {
   if (user[0] == 0 || IsDots(user)) return 0;

@@ -8,9 +8,11 @@
 #if defined(_WIN32)
 typedef wchar_t NativeChar;  // UTF-16: the wide API alone takes \\?\ paths past MAX_PATH
 #define NATIVE(text) L##text
+const NativeChar kSeparator = L'\\';
 #else
 typedef char NativeChar;  // the caller's bytes
 #define NATIVE(text) text
+const NativeChar kSeparator = '/';
 #endif
 
 // Room for any path the stand-in builds, its NUL included.
@@ -19,8 +21,7 @@ const size_t kPathRoom = 4096;
 // The working files' names. Names that begin with ".pkgstage.", in any
 // case, are theirs: no file is staged under one.
 extern const NativeChar kLockName[];
-extern const NativeChar* const kTempNames[];
-const int kTempCount = 3;
+extern const NativeChar kTempName[];
 
 // 1 when |c| ends a folder name in a caller's path: '/', and on Windows
 // also '\' and a drive's ':' ("C:name" is relative to drive C's folder).

@@ -13,37 +13,18 @@
 
 namespace {
 
-// Opens the store's folder, creating what is missing: the base and those
-// above it by path, and each folder below the base from the one above.
-FileHandle OpenStore() {
-  NativeChar base[kPathRoom];
-  const NativeChar* below = nullptr;
-  if (!StoreBase(base, &below)) return kNoFile;
-  FileHandle folder = OpenBase(base);
-  if (folder == kNoFile) {
-    // Each parent in turn; only the end counts ("C:" and "\\?" are none).
-    for (size_t i = 1; base[i] != 0; ++i) {
-      if (!IsSeparator(base[i])) continue;
-      NativeChar kept = base[i];
-      base[i] = 0;
-      MakeFolder(base);
-      base[i] = kept;
-    }
-    MakeFolder(base);
-    folder = OpenBase(base);
-  }
-  NativeChar name[kPathRoom];
-  while (folder != kNoFile && *below != 0) {
-    size_t length = 0;
-    while (below[length] != 0 && below[length] != '/') ++length;
-    memcpy(name, below, length * sizeof *name);
-    name[length] = 0;
-    below += length + (below[length] != 0 ? 1 : 0);
-    FileHandle next = OpenOrMakeFolder(folder, name);
-    CloseFile(folder);
-    folder = next;
-  }
-  return folder;
+// Writes |parent|, a separator and |name| into |joined| (room for
+// kPathRoom); 0 when they do not fit.
+int Joined(const NativeChar* parent, const NativeChar* name, NativeChar* joined) {
+  size_t head = 0;
+  size_t tail = 0;
+  while (parent[head] != 0) ++head;
+  while (name[tail] != 0) ++tail;
+  if (head + 1 + tail >= kPathRoom) return 0;
+  memcpy(joined, parent, head * sizeof *joined);
+  joined[head] = kSeparator;
+  memcpy(joined + head + 1, name, (tail + 1) * sizeof *joined);
+  return 1;
 }
 
 // Reads exactly |count| bytes into |buffer|; 0 when the file ends or fails
@@ -58,11 +39,11 @@ int ReadExactly(FileHandle file, char* buffer, long count) {
   return 1;
 }
 
-// 1 when the file |name| in |folder| holds exactly the bytes of |source|,
-// 0 when not (or it is missing), -1 when the source fails; which is then
-// back at its start.
-int SameBytes(FileHandle source, FileHandle folder, const NativeChar* name) {
-  FileHandle staged = OpenStaged(folder, name);
+// 1 when the file |path| holds exactly the bytes of |source|, 0 when not
+// (or it is missing), -1 when the source fails; which is then back at its
+// start.
+int SameBytes(FileHandle source, const NativeChar* path) {
+  FileHandle staged = OpenForReading(path);
   if (staged == kNoFile) return 0;
   uint64_t source_size = 0;
   uint64_t staged_size = 0;
@@ -94,32 +75,56 @@ int SameBytes(FileHandle source, FileHandle folder, const NativeChar* name) {
 
 // Under the user's lock: leaves the staged file alone when it already holds
 // the source's bytes, or stages a fresh copy over it.
-int StageLocked(FileHandle source, FileHandle folder, const NativeChar* name) {
+int StageLocked(FileHandle source, const NativeChar* folder, const NativeChar* temp,
+                const NativeChar* staged) {
   // An alias of another entry is refused before it is read or written.
-  if (NamesAnother(folder, name)) return kBadFileName;
-  int same = SameBytes(source, folder, name);
+  if (NamesAnother(staged)) return kBadFileName;
+  int same = SameBytes(source, staged);
   if (same < 0) return kSourceUnreadable;
   if (same) return kAlreadyInstalled;
-  FileHandle copy = kNoFile;
-  int used = 0;
-  CopyEnd end = CopyToTemp(source, folder, kTempNames[used], &copy);
-  while (end == kTempTaken && ++used < kTempCount) {
-    end = CopyToTemp(source, folder, kTempNames[used], &copy);
+  int status = CopyToTemp(source, temp);
+  if (status != kInstalled) return status;
+  // The new copy has a short name of its own, which |staged| may now reach.
+  if (NamesAnother(staged)) {
+    status = kBadFileName;
+  } else if (!RenameOver(folder, temp, staged)) {
+    status = kStoreFailed;
   }
-  if (end == kSourceFailed) return kSourceUnreadable;
-  if (end != kCopied) return kStoreFailed;
-  const NativeChar* temp = kTempNames[used];
-  // The new copy has a short name of its own, which |name| may now reach.
-  if (NamesAnother(folder, name)) {
-    DiscardCopy(folder, copy, temp);
-    return kBadFileName;
+  if (status != kInstalled) RemoveName(temp);
+  return status;
+}
+
+// Makes the user's folder and those above it where missing, takes the
+// user's lock and stages |source| as |name|.
+int Stage(FileHandle source, const NativeChar* user, const NativeChar* name) {
+  NativeChar store[kPathRoom];
+  if (!StoreFolder(store)) return kStoreFailed;
+  // Each parent in turn; only the end counts ("C:" and "\\?" are none).
+  for (size_t i = 1; store[i] != 0; ++i) {
+    if (!IsSeparator(store[i])) continue;
+    NativeChar kept = store[i];
+    store[i] = 0;
+    MakeFolder(store);
+    store[i] = kept;
   }
-  if (!RenameOver(folder, copy, temp, name)) return kStoreFailed;
-  // Leftovers under the other names go once their holders have let go.
-  for (int i = 0; i < kTempCount; ++i) {
-    if (i != used) RemoveName(folder, kTempNames[i]);
+  MakeFolder(store);
+  NativeChar folder[kPathRoom];
+  if (!Joined(store, user, folder)) return kStoreFailed;
+  // Another user's folder, through its short name.
+  if (NamesAnother(folder)) return kBadUserName;
+  MakeFolder(folder);
+  NativeChar lock[kPathRoom];
+  NativeChar temp[kPathRoom];
+  NativeChar staged[kPathRoom];
+  if (!Joined(folder, kLockName, lock) || !Joined(folder, kTempName, temp) ||
+      !Joined(folder, name, staged)) {
+    return kStoreFailed;
   }
-  return kInstalled;
+  FileHandle held = TakeLock(lock);
+  if (held == kNoFile) return kStoreFailed;
+  int status = StageLocked(source, folder, temp, staged);
+  CloseFile(held);
+  return status;
 }
 
 }  // namespace
@@ -141,27 +146,9 @@ extern "C" PKGSTAGE_EXPORT int PKGSTAGE_CALL PkgStageInstall(const char* user, c
   if (length == 0 || length > kPathRoom) return kSourceUnreadable;
 
   // The source is opened first: a request that fails here changes nothing.
-  FileHandle source = OpenSource(source_path);
+  FileHandle source = OpenForReading(source_path);
   if (source == kNoFile) return kSourceUnreadable;
-
-  int status = kStoreFailed;
-  FileHandle store = OpenStore();
-  FileHandle folder = kNoFile;
-  if (store != kNoFile && NamesAnother(store, user_name)) {
-    // Another user's folder, through its short name.
-    status = kBadUserName;
-  } else if (store != kNoFile) {
-    folder = OpenOrMakeFolder(store, user_name);
-  }
-  CloseFile(store);
-  if (folder != kNoFile) {
-    FileHandle lock = TakeLock(folder, kLockName);
-    if (lock != kNoFile) {
-      status = StageLocked(source, folder, name);
-      CloseFile(lock);
-    }
-    CloseFile(folder);
-  }
+  int status = Stage(source, user_name, name);
   CloseFile(source);
   return status;
 }

@@ -2,14 +2,21 @@
 // PkgStageInstall(user, path) stages a copy of the file at
 // <store>/<user>/<file name>, where <store> is
 // ${XDG_DATA_HOME:-$HOME/.local/share}/pkgstage on Linux and
-// %LOCALAPPDATA%\pkgstage on Windows (StoreBase), and <file name> is
+// %LOCALAPPDATA%\pkgstage on Windows (StoreFolder), and <file name> is
 // StagedName's (names.h). It returns kInstalled, or kAlreadyInstalled when
 // a file of that name with the same bytes is staged already, or a failure
 // below, after which nothing new is left in the store.
 //
-// A lock file in the user's folder serialises installs, so of several at
-// once exactly one stages the file; the copy goes to a temporary file that
-// is renamed into place, so no reader sees a partial file.
+// The store lies in the user's own profile, and the stand-in is run as its
+// owner. It guards against: a caller's name that would write outside the
+// store or replace another entry; several installs at once (one lock per
+// user: exactly one stages the file); a crash or a failed call at any
+// point, which leaves no partial or lost staged file (a new file, flushed,
+// renamed over the old); and on Windows a program that holds a file for a
+// moment (a scanner, an indexer, the suite). It does not guard against the
+// user's own programs swapping the store's folders or files for links,
+// which it follows as any of the user's programs would, nor against Wine's
+// host links, which Wine opens and deletes as their targets.
 #ifndef STANDINS_PKGSTAGE_PKGSTAGE_H_
 #define STANDINS_PKGSTAGE_PKGSTAGE_H_
 
@@ -23,8 +30,8 @@ const int kBadUserName = -1;
 const int kBadFileName = -2;
 // The source cannot be opened or read, or is no regular file.
 const int kSourceUnreadable = -3;
-// The store cannot be found, made or written, one of its names is a link,
-// or (Windows) a holder keeps the lock or the staged file for long.
+// The store cannot be found, made or written, or (Windows) a holder keeps
+// one of its files for longer than about 2 seconds.
 const int kStoreFailed = -4;
 
 #endif  // STANDINS_PKGSTAGE_PKGSTAGE_H_

@@ -25,17 +25,9 @@ int FolderOf(HKEY key) {
   return value == 0 || value > 0x7FFFFFFFU ? -1 : static_cast<int>(value - 1);
 }
 
+// Missing, or a file where a folder should be: no such key or value here.
 LONG ErrorOf(int error) {
-  if (error == EACCES || error == EPERM) return ERROR_ACCESS_DENIED;
-  if (error == EMFILE || error == ENFILE) return ERROR_TOO_MANY_OPEN_FILES;
-  // Missing, not a folder, a link, a name too long: no such key here.
-  return ERROR_FILE_NOT_FOUND;
-}
-
-// Whether |length| bytes of |name| can name a key or a value here.
-int IsStoreName(const char* name, size_t length) {
-  if (length == 0 || length > 255 || memchr(name, '/', length) != nullptr) return 0;
-  return !(name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.')));
+  return error == ENOENT || error == ENOTDIR ? ERROR_FILE_NOT_FOUND : ERROR_READ_FAULT;
 }
 
 }  // namespace
@@ -48,31 +40,15 @@ LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
   const char* base = XdgBase("XDG_CONFIG_HOME", ".config/registry/HKEY_CURRENT_USER",
                              "registry/HKEY_CURRENT_USER", &below);
   char path[4096];
-  int written = base == nullptr ? -1 : snprintf(path, sizeof path, "%s/%s", base, below);
+  int written =
+      base == nullptr ? -1 : snprintf(path, sizeof path, "%s/%s/%s", base, below, sub_key);
   if (written < 0 || static_cast<size_t>(written) >= sizeof path) return ERROR_FILE_NOT_FOUND;
+  // The key path's '\' separate folders; the base's bytes stay as they are.
+  for (char* c = path + written - strlen(sub_key); *c != '\0'; ++c) {
+    if (*c == '\\') *c = '/';
+  }
   int folder = SeamFails("open") ? -1 : open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder < 0) return ErrorOf(errno);
-  for (const char* rest = sub_key; *rest != '\0';) {
-    size_t length = strcspn(rest, "\\");
-    if (length > 0) {
-      int next = -1;
-      if (IsStoreName(rest, length)) {
-        char name[256];
-        memcpy(name, rest, length);
-        name[length] = '\0';
-        next = SeamFails("openat")
-                   ? -1
-                   : openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      } else {
-        errno = ENOENT;
-      }
-      int error = errno;
-      close(folder);
-      if (next < 0) return ErrorOf(error);
-      folder = next;
-    }
-    rest += length + (rest[length] == '\\' ? 1 : 0);
-  }
   *result = KeyOf(folder);
   return ERROR_SUCCESS;
 }
@@ -81,10 +57,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD /*reserved*/, LPDWORD /*typ
                       LPDWORD size) {
   int folder = FolderOf(key);
   if (folder < 0) return ERROR_INVALID_HANDLE;
-  if (!IsStoreName(name, strlen(name))) return ERROR_FILE_NOT_FOUND;
-  int value = SeamFails("openat")
-                  ? -1
-                  : openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int value = SeamFails("openat") ? -1 : openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (value < 0) return errno == EBADF ? ERROR_INVALID_HANDLE : ErrorOf(errno);
   struct stat info;
   LONG status = ERROR_SUCCESS;

@@ -4,8 +4,8 @@
 //   ${XDG_CONFIG_HOME:-$HOME/.config}/registry/HKEY_CURRENT_USER
 // a key below it a subfolder (a key path is split at '\'), and a value a
 // regular file named after it, whose bytes are the value's data. Names are
-// compared with regard to case. A name that could leave the store (".",
-// "..", one holding '/') and a link name nothing.
+// compared with regard to case. The store is the user's own: names are
+// taken as the lookup gives them, and links are followed.
 #ifndef STANDINS_REGISTRY_REGISTRY_POSIX_H_
 #define STANDINS_REGISTRY_REGISTRY_POSIX_H_
 
@@ -24,20 +24,20 @@ typedef HKEY* PHKEY;
 
 const LONG ERROR_SUCCESS = 0;
 const LONG ERROR_FILE_NOT_FOUND = 2;
-const LONG ERROR_TOO_MANY_OPEN_FILES = 4;
-const LONG ERROR_ACCESS_DENIED = 5;
 const LONG ERROR_INVALID_HANDLE = 6;
 const LONG ERROR_READ_FAULT = 30;
 const LONG ERROR_MORE_DATA = 234;
 
 // Opens the key |sub_key| of HKEY_CURRENT_USER into |result|.
-// ERROR_FILE_NOT_FOUND when a key on the path is missing.
+// ERROR_FILE_NOT_FOUND when a key on the path is missing, ERROR_READ_FAULT
+// when the store cannot be read.
 LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result);
 
 // Reads the value |name| of |key| into |data|, which has room for |*size|
 // bytes, and sets |*size| to the bytes read. ERROR_MORE_DATA when they do
-// not fit, ERROR_FILE_NOT_FOUND when there is no such value. |reserved| and
-// |type| are not used.
+// not fit, ERROR_FILE_NOT_FOUND when there is no such value,
+// ERROR_READ_FAULT when it cannot be read. |reserved| and |type| are not
+// used.
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD size);
 

@@ -81,7 +81,7 @@ rows() {
   runs)
     cat <<EOF
 /bin/true|0|config-ann|/bin/true|
-floor: a C program that binds a one-function library|0|config-ann|../bench/bench_floor|
+floor: a C program that binds a one-function library and prints a line|0|config-ann|../bench/bench_floor|
 named-user: usage|0|config-ann|$named|
 named-user: not found|0|config-ann|$named missing.dat Ann|
 named-user: already installed|1|config-ann|$named a.dat Ann|

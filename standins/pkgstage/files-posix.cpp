@@ -24,15 +24,6 @@ void SyncFolder(const char* path) {
   close(fd);
 }
 
-// Writes the folder that holds |path| into |parent| (room for kPathRoom).
-void ParentOf(const char* path, char* parent) {
-  const char* slash = strrchr(path, '/');
-  // A folder directly below the root has "/" as its parent.
-  size_t length = slash == nullptr || slash == path ? 1 : static_cast<size_t>(slash - path);
-  memcpy(parent, slash == nullptr ? "." : path, length);
-  parent[length] = '\0';
-}
-
 // The portable copy, for files the kernel will not copy between itself.
 // Goes on from both files' current offsets.
 int CopyByReading(int from, int to) {
@@ -83,8 +74,13 @@ int StoreFolder(char* store) {
 
 void MakeFolder(const char* path) {
   if (SeamFails("mkdir") || mkdir(path, 0755) != 0) return;
+  // The store's folders are absolute; one below the root has "/" as its
+  // parent.
   char parent[kPathRoom];
-  ParentOf(path, parent);
+  size_t length = static_cast<size_t>(strrchr(path, '/') - path);
+  if (length == 0) length = 1;
+  memcpy(parent, path, length);
+  parent[length] = '\0';
   SyncFolder(parent);
 }
 

@@ -30,44 +30,31 @@ int Joined(const NativeChar* parent, const NativeChar* name, NativeChar* joined)
 // Reads exactly |count| bytes into |buffer|; 0 when the file ends or fails
 // first.
 int ReadExactly(FileHandle file, char* buffer, long count) {
-  long have = 0;
-  while (have < count) {
-    long more = ReadSome(file, buffer + have, static_cast<size_t>(count - have));
-    if (more <= 0) return 0;
-    have += more;
+  long more = 1;
+  for (long have = 0; have < count && more > 0; have += more) {
+    more = ReadSome(file, buffer + have, static_cast<size_t>(count - have));
   }
-  return 1;
+  return more > 0;
 }
 
 // 1 when the file |path| holds exactly the bytes of |source|, 0 when not
 // (or it is missing), -1 when the source fails; which is then back at its
-// start.
+// start. Both are read to their ends: either may change meanwhile.
 int SameBytes(FileHandle source, const NativeChar* path) {
   FileHandle staged = OpenForReading(path);
   if (staged == kNoFile) return 0;
-  uint64_t source_size = 0;
-  uint64_t staged_size = 0;
-  int same = FileSize(source, &source_size) ? 0 : -1;
-  if (same == 0 && FileSize(staged, &staged_size) && source_size == staged_size) {
-    char ours[8192];
-    char theirs[8192];
-    for (;;) {
-      long got = ReadSome(source, ours, sizeof ours);
-      if (got < 0) {
-        same = -1;
-        break;
-      }
-      if (got == 0) {
-        // Both end here: the source may have changed since its size was read.
-        same = ReadSome(staged, theirs, 1) == 0 ? 1 : 0;
-        break;
-      }
-      if (!ReadExactly(staged, theirs, got) ||
-          memcmp(ours, theirs, static_cast<size_t>(got)) != 0) {
-        break;
-      }
+  uint64_t ours = 0;
+  uint64_t theirs = 0;
+  int same = FileSize(source, &ours) ? 0 : -1;
+  if (same == 0 && FileSize(staged, &theirs) && ours == theirs) {
+    char a[8192];
+    char b[8192];
+    long got = 0;
+    while ((got = ReadSome(source, a, sizeof a)) > 0 && ReadExactly(staged, b, got) &&
+           memcmp(a, b, static_cast<size_t>(got)) == 0) {
     }
-    if (same != -1 && !Rewind(source)) same = -1;
+    if (got < 0 || !Rewind(source)) same = -1;
+    if (got == 0 && same == 0) same = ReadSome(staged, b, 1) == 0 ? 1 : 0;
   }
   CloseFile(staged);
   return same;

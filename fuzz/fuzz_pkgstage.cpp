@@ -1,6 +1,9 @@
 // The stand-in install library over arbitrary user names and paths.
-// Property: whatever it is given, nothing is created, changed or removed
-// anywhere but below the store, and it answers one of its statuses.
+// Property: whatever it is given (an absolute path, a climbing one, a long
+// one), it answers one of its statuses; an install that reports 0 leaves
+// its copy, with the source's bytes, at the user's folder and the path's
+// last name, and nothing else in the store; and nothing is created, changed
+// or removed anywhere else below the fuzzer's root.
 #include <ftw.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -53,6 +56,22 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 
 std::set<std::string> before;
 
+std::string Contents(const std::string& path) {
+  std::string bytes;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return "(missing)";
+  for (int c = fgetc(file); c != EOF; c = fgetc(file)) bytes.push_back(static_cast<char>(c));
+  fclose(file);
+  return bytes;
+}
+
+std::set<std::string> in_store;
+
+int CollectStore(const char* path, const struct stat*, int, struct FTW*) {
+  in_store.insert(path);
+  return 0;
+}
+
 void RemoveRoot() {
   nftw(root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
@@ -93,6 +112,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   if (status != kInstalled && status != kAlreadyInstalled && status != kBadUserName &&
       status != kBadFileName && status != kSourceUnreadable && status != kStoreFailed) {
     Fail("a status of the library's own");
+  }
+  if (status == kInstalled) {
+    std::string folder = store + "/" + user;
+    std::string staged = folder + "/" + path.substr(path.rfind('/') + 1);
+    if (Contents(staged) != Contents(path)) Fail("the copy is at the user's folder and name");
+    in_store.clear();
+    nftw(store.c_str(), CollectStore, 16, FTW_PHYS);
+    if (in_store != std::set<std::string>{store, folder, folder + "/.pkgstage.lock", staged}) {
+      Fail("nothing else is in the store");
+    }
   }
   if (Snapshot() != before) Fail("nothing changes outside the store");
   nftw(store.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);

@@ -68,7 +68,7 @@ std::string BuiltProgram(const std::string& relative);
 // standard input empty and its output sent to files. On Windows |args| are
 // UTF-8 where they are valid UTF-8 and ANSI bytes otherwise, and reach the
 // program as the wide command line. A program that has not ended within a
-// minute is ended (on POSIX), so a hang fails the test rather than stalls it.
+// minute is ended, so a hang fails the test rather than stalls it.
 Started StartProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& folder, Output output = Output::kFile);
 // Waits for a started program and collects what it wrote.
@@ -123,6 +123,9 @@ bool IsReadOnly(const std::string& path);
 // and there nothing is held. |sharing_all|: a reader that shares all,
 // which only a writer that shares nothing keeps out.
 intptr_t HoldOpen(const std::string& path, bool sharing_all = false);
+// Holds an exclusive lock of the whole file |path| (flock, LockFileEx), as
+// an install does, until LetGo; 0 when it cannot.
+intptr_t HoldLock(const std::string& path);
 void LetGo(intptr_t hold);
 
 // Whether |path| is locked by an open other than a new one of its own: an

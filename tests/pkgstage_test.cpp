@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "failing.h"
@@ -216,6 +218,7 @@ TEST_P(RefusedTest, LeavesNothingBehind) {
   Source("a.dat", "bytes");
   Source(".pkgstage.lock", "not ours");
   std::filesystem::create_directories(Join(sources_, "folder"));
+  if (kPosixFiles) MakeFifo(Join(sources_, "fifo"));
   std::string path = r.name.empty() ? sources_ + "/" : Join(sources_, r.name);
   while (path.size() < r.length) {
     path.insert(sources_.size() + 1, path.size() + 1 < r.length ? "./" : "/");
@@ -294,8 +297,14 @@ const std::vector<Refused> kRefusedNames = {
     // clang-format on
 };
 
+// A FIFO without a writer is refused at once, never waited on.
+const std::vector<Refused> kPosixRefused = {
+    {.what = "source that is a FIFO", .user = "Ann", .name = "fifo", .status = kSourceUnreadable},
+};
+
 INSTANTIATE_TEST_SUITE_P(Table, RefusedTest,
-                         ::testing::ValuesIn(PlatformRows(kRefusedNames, kWindowsNames, {})),
+                         ::testing::ValuesIn(PlatformRows(kRefusedNames, kWindowsNames,
+                                                          kPosixRefused)),
                          RowName());
 
 // States left in the store before an install, by an interrupted run or by
@@ -897,6 +906,27 @@ TEST_F(StandInTest, ProgramInstallsThenReportsAlreadyInstalled) {
   Files store = StoreWith("a.dat");
   store.push_back("pkgstage/Cid");
   EXPECT_EQ(FilesBelow(base_), store);
+}
+
+// The user's lock is taken every time: an install waits while another
+// holds it, and goes on once it lets go.
+TEST_F(StandInTest, InstallWaitsForTheUsersLock) {
+  Source("a.dat", "bytes");
+  std::string lock = Join(Join(Join(base_, "pkgstage"), "Ann"), ".pkgstage.lock");
+  MakeFolders(Join(Join(base_, "pkgstage"), "Ann"));
+  WriteBytes(lock, "");
+  intptr_t held = HoldLock(lock);
+  ASSERT_NE(held, 0);
+  Started run = StartProgram(Program(), {"a.dat", "Ann"}, sources_);
+  // Without the lock the install would be done well within this.
+  for (int i = 0; i < 300 && !std::filesystem::exists(Staged("Ann", "a.dat")); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(std::filesystem::exists(Staged("Ann", "a.dat"))) << "staged while the lock was held";
+  LetGo(held);
+  Outcome outcome = FinishProgram(run);
+  EXPECT_EQ(outcome.out, std::string("Installed file a.dat for user Ann.") + kNewline);
+  EXPECT_EQ(outcome.exit_code, 1);
 }
 
 TEST_F(StandInTest, ConcurrentInstallsStageOneWholeCopy) {

@@ -153,7 +153,18 @@ intptr_t HoldOpen(const std::string&, bool) {
   return 0;
 }
 
-void LetGo(intptr_t) {}
+intptr_t HoldLock(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0 && flock(fd, LOCK_EX) != 0) {
+    close(fd);
+    fd = -1;
+  }
+  return fd + 1;
+}
+
+void LetGo(intptr_t hold) {
+  if (hold != 0) close(static_cast<int>(hold - 1));
+}
 
 bool IsLocked(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -201,7 +201,12 @@ Outcome FinishProgram(const Started& started) {
   Outcome outcome;
   HANDLE process = reinterpret_cast<HANDLE>(started.process);
   if (process != nullptr) {
-    WaitForSingleObject(process, INFINITE);
+    // A program that has not ended within a minute is ended, and fails.
+    if (WaitForSingleObject(process, 60000) == WAIT_TIMEOUT) {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, INFINITE);
+      ADD_FAILURE() << "a program ran for a minute and was ended";
+    }
     DWORD code = 0;
     if (GetExitCodeProcess(process, &code)) outcome.exit_code = static_cast<int>(code);
     CloseHandle(process);
@@ -281,6 +286,17 @@ intptr_t HoldOpen(const std::string& path, bool sharing_all) {
   HANDLE file =
       CreateFileW(Widen(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
   return file == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<intptr_t>(file);
+}
+
+intptr_t HoldLock(const std::string& path) {
+  intptr_t hold = HoldOpen(path, true);
+  OVERLAPPED whole = {};
+  if (hold != 0 && !LockFileEx(reinterpret_cast<HANDLE>(hold), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
+                               MAXDWORD, &whole)) {
+    LetGo(hold);
+    return 0;
+  }
+  return hold;
 }
 
 void LetGo(intptr_t hold) {

@@ -50,50 +50,10 @@ check_windows_program() {
   # ANSI one (fopen) keeps MAX_PATH even where long paths are enabled.
   "$tool" -p "$program" | grep -Eq '[[:space:]]_wfopen$' || fail "$program does not import _wfopen"
   ! "$tool" -p "$program" | grep -Eq '[[:space:]]fopen$' || fail "$program imports fopen"
-  check_error_mode_first "$program"
   if [ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ]; then
-    check_x86_call "$program"
     check_x86_loads_on_old_windows "$program"
   fi
   echo "checked: $program ($dlls)"
-}
-
-# Each program sets the error mode (SEM_FAILCRITICALERRORS) before it does
-# anything else, so that a drive without a disk fails an open instead of
-# showing a dialog: no other import is called or read in the entry before
-# SetErrorMode.
-check_error_mode_first() {
-  program=$1
-  base=$("$tool" -p "$program" | awk '$1 == "ImageBase" { print $2 }')
-  width=$([ "$("$tool" -p "$program" | awk '$1 == "Magic" { print $2 }')" = 010b ] && echo 4 || echo 8)
-  # Every import's slot, as "0xADDRESS NAME": the DLL's first slot, then one
-  # an entry (a tab follows the first column in binutils 2.40, blanks in
-  # 2.44).
-  "$tool" -p "$program" | awk -v width="$width" '
-    /^ [0-9a-f]+\t/ { thunk = $6 }
-    /^\tDLL Name: / { current = thunk; slot = 0; next }
-    current != "" && /^\t[0-9a-f]+[ \t]/ { print current, slot, $NF; slot += width }
-    /^$/ { current = "" }' |
-    while read -r thunk offset name; do
-      printf '0x%x %s\n' $((0x$base + 0x$thunk + offset)) "$name"
-    done >"$build/import-slots.txt"
-  grep -q ' SetErrorMode$' "$build/import-slots.txt" || { fail "$program does not import SetErrorMode"; return; }
-  before=$("$tool" -d "$program" | awk -v slots="$build/import-slots.txt" '
-    BEGIN { while ((getline line < slots) > 0) { split(line, f, " "); name[f[1]] = f[2] } }
-    # Padding after a return or a jump starts the next function; padding
-    # elsewhere aligns a loop.
-    /\t(nop|int3|xchg   %ax,%ax|lea    0x0\(|data16|cs nopw)/ { if (ended) seen = ""; next }
-    { ended = $0 ~ /\t(ret|jmp) / || $0 ~ /\tret *$/ }
-    match($0, /0x[0-9a-f]+/) {
-      for (i = 1; i <= NF; i++) {
-        word = $i; sub(/^\*/, "", word); sub(/[(,].*/, "", word)
-        if (word in name) {
-          if (name[word] == "SetErrorMode") { print (seen == "" ? "-" : seen); exit }
-          seen = seen " " name[word]
-        }
-      }
-    }')
-  [ "$before" = - ] || fail "$program calls$before before SetErrorMode"
 }
 
 # The x86 programs and the stand-in load on Windows XP and later: subsystem
@@ -112,25 +72,6 @@ check_x86_loads_on_old_windows() {
     done >"$build/new-imports.txt"
   [ ! -s "$build/new-imports.txt" ] ||
     fail "$program imports what is not known on Windows 2000: $(tr '\n' ';' <"$build/new-imports.txt")"
-}
-
-# On x86 the entry is called through its import address, and the stack
-# pointer is restored from the frame pointer ("leave") right after every
-# such call, so that an entry of either convention leaves the stack right.
-check_x86_call() {
-  program=$1
-  base=$("$tool" -p "$program" | awk '$1 == "ImageBase" { print $2 }')
-  thunk=$("$tool" -p "$program" | awk '
-    /^ [0-9a-f]+\t/ { thunk = $6 }
-    /^\tDLL Name: / && tolower($3) == "pkgstage.dll" { print thunk }')
-  slot=$(printf '0x%x' $((0x$base + 0x$thunk)))
-  after=$("$tool" -d "$program" | awk -v slot="call   *$slot" '
-    found { print $NF; found = 0 }
-    index($0, slot) { found = 1 }')
-  [ -n "$after" ] || fail "$program never calls PKGSTAGE.dll's entry through $slot"
-  for instruction in $after; do
-    [ "$instruction" = leave ] || fail "$program calls the entry without restoring the stack: $instruction"
-  done
 }
 
 check_linux_program() {

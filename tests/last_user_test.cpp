@@ -71,30 +71,9 @@ const std::vector<Case>& Cases() {
      .out = "Installed file a.dat for user Ann.\n", .exit_code = 1, .user = "Ann"},
     {.what = "far too much data", .args = {"a.dat"}, .stored = Stored::kBinary,
      .data = std::string(4000, 'x'), .status = "0", .out = kNoUser, .exit_code = 0},
-    // A service or a scheduled task starts it with no standard input.
-    {.what = "installed without standard input", .args = {"a.dat"}, .stored = Stored::kName,
-     .data = "Ann", .status = "-512", .out = "File a.dat already installed for user Ann.\n",
-     .exit_code = 1, .user = "Ann", .path = "a.dat", .output = Output::kFileWithoutInput},
-  };
-  // Where the program reads the wide command line (see the named-user table):
-  // a path the code page carries, and one with a look-alike of '/'.
-  static const std::vector<Case> wide = {
-    {.what = "path in the code page", .args = {"caf\xc3\xa9.dat"}, .stored = Stored::kName,
-     .data = "Ann", .status = "0", .out = "Installed file caf\xe9.dat for user Ann.\n",
-     .exit_code = 1, .user = "Ann", .path = "caf\xe9.dat"},
-    {.what = "path with a look-alike", .args = {"sub\xef\xbc\x8f" "a.dat"},
-     .stored = Stored::kName, .data = "Ann", .status = "0", .out = "Error: File not found.\n",
-     .exit_code = 0},
-  };
-  // The probe must not wait for a writer.
-  static const std::vector<Case> fifo = {
-    {.what = "FIFO as the file", .args = {"pipe"}, .stored = Stored::kName, .data = "Ann",
-     .status = "-3", .out = "Error: Cannot install file (err=-3).\n", .exit_code = 0,
-     .user = "Ann", .path = "pipe"},
   };
   // clang-format on
-  static const std::vector<Case> all = PlatformRows(cases, wide, fifo);
-  return all;
+  return cases;
 }
 
 class LastUserTest : public RunTest, public ::testing::WithParamInterface<Case> {

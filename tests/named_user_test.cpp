@@ -85,9 +85,6 @@ const std::vector<Case>& Cases() {
     {.what = "installed without standard input", .args = {"a.dat", "Ann"}, .status = "0",
      .out = "Installed file a.dat for user Ann.\n", .exit_code = 1, .user = "Ann",
      .path = "a.dat", .output = Output::kFileWithoutInput},
-    {.what = "path longer than MAX_PATH", .args = {kLongFolder + "/a.dat", "Ann"}, .status = "0",
-     .out = "Installed file " + kLongFolder + "/a.dat for user Ann.\n", .exit_code = 1,
-     .user = "Ann", .path = kLongFolder + "/a.dat"},
   };
   // Characters given as UTF-8 (see StartProgram), where the program reads the
   // wide command line: those the ANSI code page (1252) has reach the library

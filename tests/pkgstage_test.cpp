@@ -208,7 +208,6 @@ struct Refused {
   std::string user = {};
   std::string name = {};  // below the sources folder; "" for the folder itself
   int status = 0;
-  size_t length = 0;  // where not 0, the path's length in bytes, made up with "./"
 };
 
 class RefusedTest : public StandInTest, public ::testing::WithParamInterface<Refused> {};
@@ -220,9 +219,6 @@ TEST_P(RefusedTest, LeavesNothingBehind) {
   std::filesystem::create_directories(Join(sources_, "folder"));
   if (kPosixFiles) MakeFifo(Join(sources_, "fifo"));
   std::string path = r.name.empty() ? sources_ + "/" : Join(sources_, r.name);
-  while (path.size() < r.length) {
-    path.insert(sources_.size() + 1, path.size() + 1 < r.length ? "./" : "/");
-  }
   EXPECT_EQ(PkgStageInstall(r.user.c_str(), path.c_str()), r.status);
   EXPECT_EQ(FilesBelow(base_), Files{});
 }
@@ -282,12 +278,6 @@ const std::vector<Refused> kRefusedNames = {
     // No name the stand-in builds takes 4096 bytes (on Windows, units).
     {.what = "file name of 4096 bytes", .user = "Ann", .name = std::string(4096, 'n'),
      .status = kBadFileName},
-    // One byte past the room for a path, to a file that is there; and one
-    // more than a command line holds.
-    {.what = "path of 4096 bytes", .user = "Ann", .name = "a.dat", .status = kSourceUnreadable,
-     .length = 4096},
-    {.what = "path of 32768 bytes", .user = "Ann", .name = "a.dat", .status = kSourceUnreadable,
-     .length = 32768},
     {.what = "reserved lock name", .user = "Ann", .name = ".pkgstage.lock", .status = kBadFileName},
     {.what = "reserved name in other case", .user = "Ann", .name = ".PKGSTAGE.TMP",
      .status = kBadFileName},
@@ -320,9 +310,6 @@ struct Planted {
   // store that holds "file" and "folder".
   std::vector<std::pair<std::string, std::string>> links = {};
   int status = 0;
-  // Whether the files and the source are read-only (and hidden, on
-  // Windows), as files copied from a CD are.
-  bool read_only = false;
   // A name in Ann's folder that another program holds open (HoldOpen) from
   // the install's start, until the call |how| acts at, or its end.
   std::string held = "";
@@ -345,15 +332,6 @@ const std::vector<Planted>& PlantedStates() {
   static const std::vector<Planted> all = {
     {.what = "stale temporary file longer than the source", .files = {{tmp, stale}},
      .status = kInstalled},
-    // Windows refuses to delete or copy over a read-only file.
-    {.what = "read-only hidden temporary file", .files = {{tmp, stale}}, .status = kInstalled,
-     .read_only = true},
-    {.what = "names beside the reserved ones",
-     .files = {{"pkgstage.tmp", "1"}, {".pkgstage", "2"}, {"a.dat.tmp", "3"},
-               {"_pkgstage.tmp", "4"}},
-     .status = kInstalled},
-    // Read-only as planted, or as restored by a tool that keeps attributes.
-    {.what = "read-only lock file", .files = {{lock, ""}}, .status = kInstalled, .read_only = true},
     // Sizes are compared whole: 4 GiB more is not the same size.
     {.what = "staged file 4 GiB longer than the source",
      .files = {{"a.dat", "the source's bytes"}}, .status = kInstalled, .hole = 1ULL << 32,
@@ -417,10 +395,6 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
   for (const auto& link : p.links)
     MakeHostLink(Join(outside, link.second), Join(folder, link.first));
   std::string source = Source("a.dat", "the source's bytes");
-  if (p.read_only) {
-    for (const auto& file : p.files) MakeReadOnly(Join(folder, file.first));
-    MakeReadOnly(source);
-  }
   auto before = Snapshot(outside);
   int files = OpenFiles();
 

@@ -106,28 +106,6 @@ TEST_F(RegistryStoreTest, ReadsCountsInAndOut) {
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-// A program started with standard input closed has descriptor 0 free: a
-// key or a value opened there is as good as any other.
-TEST_F(RegistryStoreTest, DescriptorZeroIsAGoodDescriptor) {
-  int input = dup(0);
-  ASSERT_GE(input, 0);
-  HKEY opened_before = Open("A");
-  close(0);
-  BYTE data[8] = {};
-  DWORD size = sizeof data;
-  // The value's descriptor is 0 here, the key's below.
-  EXPECT_EQ(RegQueryValueExA(opened_before, "value", nullptr, nullptr, data, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 4u);
-  HKEY opened_after = nullptr;
-  EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "A", &opened_after), ERROR_SUCCESS);
-  size = sizeof data;
-  EXPECT_EQ(RegQueryValueExA(opened_after, "value", nullptr, nullptr, data, &size), ERROR_SUCCESS);
-  EXPECT_EQ(RegCloseKey(opened_after), ERROR_SUCCESS);
-  EXPECT_EQ(RegCloseKey(opened_before), ERROR_SUCCESS);
-  EXPECT_EQ(dup2(input, 0), 0);
-  close(input);
-}
-
 // A process out of descriptors is not told a key is missing.
 TEST_F(RegistryStoreTest, NoDescriptorLeftIsNotAMissingKey) {
   struct rlimit was;

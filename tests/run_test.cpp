@@ -6,8 +6,6 @@
 #include "install_double.h"
 
 const char* const kNotCalled = "\x01";
-const std::string kLongFolder =
-    std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(100, 'f');
 
 std::string Lines(const std::string& text) {
   std::string out;
@@ -33,8 +31,6 @@ void RunTest::SetUp() {
   std::filesystem::create_directories(Join(work_, "folder"));
   WriteBytes(Join(Join(work_, "sub"), "a.dat"), "nested");
   if (kPosixFiles) MakeFifo(Join(work_, "pipe"));
-  std::filesystem::create_directories(work_ + "/" + kLongFolder);
-  WriteBytes(Join(work_, kLongFolder + "/a.dat"), "far down");
 }
 
 void RunTest::TearDown() {

@@ -14,9 +14,6 @@
 // Marks an expected call as none: the library must not be called.
 extern const char* const kNotCalled;
 
-// Three nested folders whose path is 302 characters long.
-extern const std::string kLongFolder;
-
 // Turns "\n" in an expected line into what the program really writes.
 std::string Lines(const std::string& text);
 
@@ -24,8 +21,7 @@ class RunTest : public ::testing::Test {
  protected:
   // Lays out the work folder: a.dat, empty.dat (0 bytes), "my file.dat",
   // "%s%n.dat", "caf\xe9.dat", sub/a.dat, the folder "folder" and, where
-  // there are FIFOs, the FIFO "pipe", which no one writes to, and
-  // kLongFolder/a.dat.
+  // there are FIFOs, the FIFO "pipe", which no one writes to.
   void SetUp() override;
   void TearDown() override;
 

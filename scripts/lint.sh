@@ -22,8 +22,8 @@ clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h')
 
 # Each platform's side: the files named for it, and the stand-ins' shared
 # code beside the tool's.
-shared="src/*.cpp standins/pkgstage/pkgstage.cpp standins/pkgstage/names.cpp standins/seam.cpp"
-posix="platform/*-posix.cpp standins/*-posix.cpp standins/*/*-posix.cpp"
+shared="src/*.cpp standins/pkgstage/pkgstage.cpp standins/pkgstage/names.cpp"
+posix="platform/*-posix.cpp standins/*/*-posix.cpp"
 win32="platform/*-win32.cpp standins/*/*-win32.cpp"
 
 echo "== clang-tidy"

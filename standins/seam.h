@@ -7,6 +7,7 @@
 #ifndef STANDINS_SEAM_H_
 #define STANDINS_SEAM_H_
 
+#include <errno.h>
 #include <stdint.h>
 
 enum Fault : uint8_t {
@@ -24,13 +25,31 @@ struct FaultCodes {
   int error;
   uint32_t win32_error;
 };
-extern const FaultCodes kFaultCodes[];
+inline const FaultCodes kFaultCodes[] = {
+    {0, 0},            // kNoFault
+    {EIO, 1117},       // ERROR_IO_DEVICE
+    {EBUSY, 32},       // ERROR_SHARING_VIOLATION
+    {EOPNOTSUPP, 50},  // ERROR_NOT_SUPPORTED
+    {EACCES, 5},       // ERROR_ACCESS_DENIED
+    {EINTR, 995},      // ERROR_OPERATION_ABORTED
+};
+static_assert(sizeof kFaultCodes / sizeof kFaultCodes[0] == kInterruptedFault + 1,
+              "a row for every fault");
 
 typedef Fault (*FaultHook)(const char* call);
-void SetFaultHook(FaultHook hook);
-Fault FaultFor(const char* call);
+inline FaultHook fault_hook = nullptr;
+inline void SetFaultHook(FaultHook hook) {
+  fault_hook = hook;
+}
+inline Fault FaultFor(const char* call) {
+  return fault_hook == nullptr ? kNoFault : fault_hook(call);
+}
 // For the POSIX stand-ins: 1 when the seam fails |call|, with errno set as
 // that fault sets it.
-int SeamFails(const char* call);
+inline int SeamFails(const char* call) {
+  Fault fault = FaultFor(call);
+  if (fault != kNoFault) errno = kFaultCodes[fault].error;
+  return fault != kNoFault;
+}
 
 #endif  // STANDINS_SEAM_H_

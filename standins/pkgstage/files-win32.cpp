@@ -1,11 +1,12 @@
 // The stand-in's file calls on Windows: kernel32's wide functions, on
-// \\?\ paths. Scanners, indexers, backup clients and the suite open a file the
-// moment it is written or closed and hold it for moments, and Windows
-// refuses what their sharing excludes: every call such a holder refuses
-// goes through Retry.
-// clang-format off: the Windows headers' own order
-#include <shlobj.h>
+// \\?\ paths. Scanners, indexers, backup clients and the suite open a
+// file the moment it is written or closed and hold it for moments, and
+// Windows refuses what their sharing excludes: every call such a holder
+// refuses goes through Retry.
+// windows.h first, as the other Windows headers need.
+// clang-format off
 #include <windows.h>
+#include <shlobj.h>
 #include <winternl.h>
 // clang-format on
 

@@ -37,16 +37,15 @@ int IsUsableUserName(const NativeChar* user);
 // Returns 0 when that is no plain name, ".", "..", or a working file's.
 int StagedName(const NativeChar* path, NativeChar* staged);
 
-// The platform's own rules, for a name free of separators and control
-// characters; this is their one home. The length of the name the platform opens for |name|: Windows
-// drops a name's trailing dots and blanks ("report.prc. " opens report.prc).
+// The platform's own rules (names-posix.cpp, names-win32.cpp), for a name
+// free of separators and control characters. OpenedLength: the length of
+// the name the platform opens ("report.prc. " opens report.prc on
+// Windows). IsPlainName: 1 when the platform's own tools open and delete
+// the name as it stands; on Windows it cannot end in a dot or a blank,
+// hold < > " | ? *, or be a device name (CON, PRN, AUX, NUL, COM0 to COM9,
+// LPT0 to LPT9, also with superscript digits, in any case, alone or before
+// an extension, dots or blanks: "nul.txt", "COM1 ").
 size_t OpenedLength(const NativeChar* name);
-// 1 when the platform's own tools open and delete |name| as it stands. On
-// Windows it cannot end in a dot or a blank (OpenedLength would drop them),
-// hold < > " | ? * (refused, and wildcards to a listing), or be a device
-// name: CON, PRN, AUX, NUL, COM0 to COM9 and LPT0 to LPT9 (also with the
-// superscript digits 1, 2 and 3), in any case, alone or before an
-// extension, dots or blanks ("nul.txt", "COM1 ").
 int IsPlainName(const NativeChar* name);
 
 #endif  // STANDINS_PKGSTAGE_NAMES_H_

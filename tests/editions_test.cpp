@@ -1,22 +1,33 @@
-// The named-user edition end to end: the real program, the scripted double.
+// Both editions end to end: the real program, the scripted double as the
+// install library, and for the last-user edition the suite's settings (the
+// registry under Wine, the folder store on Linux).
 #include <string>
 #include <vector>
 
 #include "run_test.h"
+#include "settings.h"
 
 namespace {
 
 const char kUsage[] = "usage: loadfile <file> <user> \n";
+const char kLastUsage[] = "usage: loadfile <file>\n";
 const char kNotFound[] = "Error: File not found.\n";
+const char kNoUser[] = "Error: Cannot get username of last Cradlex user.\n";
+
+enum Edition { kNamed, kLast };
+enum class Stored { kNoKey, kNoValue, kName, kBinary };
 
 struct Case {
+  Edition edition = kNamed;
   const char* what = "";
   std::vector<std::string> args = {};
-  const char* status = "";  // what the double answers
-  std::string out = {};     // with "\n" for the line end
+  Stored stored = Stored::kNoKey;  // the last user's name, as the settings hold it
+  std::string data = {};           // the name or the bytes stored
+  const char* status = "";         // what the double answers
+  std::string out = {};            // with "\n" for the line end
   int exit_code = 0;
   std::string user = kNotCalled;  // what the library must receive
-  std::string path = "";
+  std::string path = "a.dat";
   Output output = Output::kFile;
 };
 
@@ -24,7 +35,9 @@ struct Case {
 LOADFILE_PRINTS_ROWS(Case)
 
 const std::string kLongUser = "AbcdefghijKlmnopqrstUvwxyz";  // over the last-user edition's 19
-const std::string kLongerUser(9000, 'u');  // longer than one write to a console takes
+const std::string kLongerUser(9000, 'u');       // longer than one write to a console takes
+const std::string k19 = "Nineteen_characters";  // 19 bytes and the NUL fill the room
+const std::string k20 = "Twenty__characters__";
 
 const std::vector<Case>& Cases() {
   // clang-format off
@@ -85,6 +98,47 @@ const std::vector<Case>& Cases() {
     {.what = "installed without standard input", .args = {"a.dat", "Ann"}, .status = "0",
      .out = "Installed file a.dat for user Ann.\n", .exit_code = 1, .user = "Ann",
      .path = "a.dat", .output = Output::kFileWithoutInput},
+    // The last-user edition, its user from the settings.
+    {.edition = kLast, .what = "last user, no arguments", .args = {}, .stored = Stored::kName,
+     .data = "Ann", .status = "0", .out = kLastUsage, .exit_code = 0},
+    {.edition = kLast, .what = "last user, file and user", .args = {"a.dat", "Ann"},
+     .stored = Stored::kName, .data = "Ann", .status = "0", .out = kLastUsage, .exit_code = 0},
+    {.edition = kLast, .what = "last user, missing file before missing key",
+     .args = {"missing.dat"}, .stored = Stored::kNoKey, .data = "", .status = "0",
+     .out = "Error: File not found.\n", .exit_code = 0},
+    {.edition = kLast, .what = "last user, missing key", .args = {"a.dat"},
+     .stored = Stored::kNoKey, .data = "", .status = "0", .out = kNoUser, .exit_code = 0},
+    {.edition = kLast, .what = "last user, key without the value", .args = {"a.dat"},
+     .stored = Stored::kNoValue, .data = "", .status = "0", .out = kNoUser, .exit_code = 0},
+    {.edition = kLast, .what = "last user, installed", .args = {"a.dat"}, .stored = Stored::kName,
+     .data = "Ann", .status = "0", .out = "Installed file a.dat for user Ann.\n", .exit_code = 1,
+     .user = "Ann"},
+    {.edition = kLast, .what = "last user, already installed", .args = {"a.dat"},
+     .stored = Stored::kName, .data = "Ann", .status = "-512",
+     .out = "File a.dat already installed for user Ann.\n", .exit_code = 1, .user = "Ann"},
+    {.edition = kLast, .what = "last user, install failure", .args = {"a.dat"},
+     .stored = Stored::kName, .data = "Ann", .status = "-1",
+     .out = "Error: Cannot install file (err=-1).\n", .exit_code = 0, .user = "Ann"},
+    {.edition = kLast, .what = "last user, name of 19 characters", .args = {"a.dat"},
+     .stored = Stored::kName, .data = k19, .status = "0",
+     .out = "Installed file a.dat for user " + k19 + ".\n", .exit_code = 1, .user = k19},
+    {.edition = kLast, .what = "last user, name of 20 characters", .args = {"a.dat"},
+     .stored = Stored::kName, .data = k20, .status = "0", .out = kNoUser, .exit_code = 0},
+    {.edition = kLast, .what = "last user, empty name", .args = {"a.dat"}, .stored = Stored::kName,
+     .data = "", .status = "0", .out = "Installed file a.dat for user .\n", .exit_code = 1,
+     .user = ""},
+    {.edition = kLast, .what = "last user, 20 bytes without a NUL", .args = {"a.dat"},
+     .stored = Stored::kBinary, .data = k20, .status = "0", .out = kNoUser, .exit_code = 0},
+    {.edition = kLast, .what = "last user, short bytes without a NUL", .args = {"a.dat"},
+     .stored = Stored::kBinary, .data = "Annie", .status = "0", .out = kNoUser, .exit_code = 0},
+    {.edition = kLast, .what = "last user, no bytes at all", .args = {"a.dat"},
+     .stored = Stored::kBinary, .data = "", .status = "0", .out = kNoUser, .exit_code = 0},
+    {.edition = kLast, .what = "last user, NUL in the middle", .args = {"a.dat"},
+     .stored = Stored::kBinary, .data = std::string("Ann\0xyz", 7), .status = "0",
+     .out = "Installed file a.dat for user Ann.\n", .exit_code = 1, .user = "Ann"},
+    {.edition = kLast, .what = "last user, far too much data", .args = {"a.dat"},
+     .stored = Stored::kBinary, .data = std::string(4000, 'x'), .status = "0", .out = kNoUser,
+     .exit_code = 0},
   };
   // Characters given as UTF-8 (see StartProgram), where the program reads the
   // wide command line: those the ANSI code page (1252) has reach the library
@@ -138,14 +192,34 @@ const std::vector<Case>& Cases() {
   return all;
 }
 
-class NamedUserTest : public RunTest, public ::testing::WithParamInterface<Case> {};
+class EditionTest : public RunTest, public ::testing::WithParamInterface<Case> {
+ protected:
+  void SetUp() override {
+    RunTest::SetUp();
+    settings_ = NewScratchFolder();
+    UseSettingsIn(settings_);
+  }
+  void TearDown() override {
+    ClearSettings();
+    RemoveFolder(settings_);
+    RunTest::TearDown();
+  }
+  std::string settings_;
+};
 
-TEST_P(NamedUserTest, PrintsOneLineAndExits) {
+TEST_P(EditionTest, PrintsOneLineAndExits) {
   const Case& c = GetParam();
-  ExpectOutcome(Run("named-user", c.args, c.status, c.output), c.out, c.exit_code, c.user, c.path);
+  switch (c.stored) {
+    case Stored::kNoKey: ClearSettings(); break;
+    case Stored::kNoValue: PlantKey(); break;
+    case Stored::kName: PlantName(c.data); break;
+    case Stored::kBinary: PlantBinary(c.data); break;
+  }
+  std::string edition = c.edition == kLast ? "last-user" : "named-user";
+  ExpectOutcome(Run(edition, c.args, c.status, c.output), c.out, c.exit_code, c.user, c.path);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, NamedUserTest, ::testing::ValuesIn(Cases()), RowName());
+INSTANTIATE_TEST_SUITE_P(Table, EditionTest, ::testing::ValuesIn(Cases()), RowName());
 
 // A folder cannot be opened for reading on Windows; elsewhere it can, and the
 // library is the one to refuse it.

@@ -346,8 +346,8 @@ std::string HostPath(const std::string& path) {
 
 void MakeHostLink(const std::string& target, const std::string& link) {
   std::string done = Join(NewScratchFolder(), "done");
-  Started planter = StartProgram(BuiltProgram("tests/swapper"),
-                                 {"-", HostPath(link), HostPath(target), "0", HostPath(done)}, ".");
+  Started planter = StartProgram(BuiltProgram("tests/plant-link"),
+                                 {HostPath(target), HostPath(link), HostPath(done)}, ".");
   // Wine cannot wait for a host program: the file it writes last says it
   // is done. A minute at most.
   for (int i = 0; i < 60000 && !std::filesystem::exists(done); ++i) Sleep(1);

@@ -324,6 +324,7 @@ struct Planted {
   // alone, with nothing read before the copy.
   uint64_t hole = 0;
   bool unread = false;
+  bool read_only = false;  // the planted files
 };
 
 LOADFILE_PRINTS_ROWS(Planted)
@@ -353,6 +354,9 @@ const std::vector<Planted>& PlantedStates() {
      .status = kStoreFailed, .held = "a.dat"},
     {.what = "leftover temporary file held past the wait", .files = {{tmp, stale}},
      .status = kStoreFailed, .held = tmp},
+    // Windows refuses to delete a read-only file at all.
+    {.what = "read-only leftover temporary file", .files = {{tmp, stale}}, .status = kInstalled,
+     .read_only = true},
   };
   // Links planted as working files go as names, and the install goes on.
   // (Wine opens and deletes its host's links as their targets.)
@@ -395,6 +399,7 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
   for (const auto& file : p.files) {
     WriteBytes(Join(folder, file.first), file.second);
     if (p.hole != 0) Lengthen(Join(folder, file.first), p.hole);
+    if (p.read_only) MakeReadOnly(Join(folder, file.first));
   }
   for (const auto& link : p.links)
     MakeHostLink(Join(outside, link.second), Join(folder, link.first));

@@ -123,8 +123,8 @@ bool IsReadOnly(const std::string& path);
 // and there nothing is held. |sharing_all|: a reader that shares all,
 // which only a writer that shares nothing keeps out.
 intptr_t HoldOpen(const std::string& path, bool sharing_all = false);
-// Holds an exclusive lock of the whole file |path| (flock, LockFileEx), as
-// an install does, until LetGo; 0 when it cannot.
+// Holds a shared lock of the whole file |path| (flock, LockFileEx) until
+// LetGo, which an install's exclusive lock must wait for; 0 when it cannot.
 intptr_t HoldLock(const std::string& path);
 void LetGo(intptr_t hold);
 

@@ -891,8 +891,8 @@ TEST_F(StandInTest, ProgramInstallsThenReportsAlreadyInstalled) {
   EXPECT_EQ(FilesBelow(base_), store);
 }
 
-// The user's lock is taken every time: an install waits while another
-// holds it, and goes on once it lets go.
+// The user's lock is taken every time, and exclusively: an install waits
+// while another holds it, even shared, and goes on once it lets go.
 TEST_F(StandInTest, InstallWaitsForTheUsersLock) {
   Source("a.dat", "bytes");
   std::string lock = Join(Join(Join(base_, "pkgstage"), "Ann"), ".pkgstage.lock");

@@ -155,7 +155,7 @@ intptr_t HoldOpen(const std::string&, bool) {
 
 intptr_t HoldLock(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd >= 0 && flock(fd, LOCK_EX) != 0) {
+  if (fd >= 0 && flock(fd, LOCK_SH) != 0) {
     close(fd);
     fd = -1;
   }

@@ -291,8 +291,7 @@ intptr_t HoldOpen(const std::string& path, bool sharing_all) {
 intptr_t HoldLock(const std::string& path) {
   intptr_t hold = HoldOpen(path, true);
   OVERLAPPED whole = {};
-  if (hold != 0 && !LockFileEx(reinterpret_cast<HANDLE>(hold), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
-                               MAXDWORD, &whole)) {
+  if (hold != 0 && !LockFileEx(reinterpret_cast<HANDLE>(hold), 0, 0, MAXDWORD, MAXDWORD, &whole)) {
     LetGo(hold);
     return 0;
   }

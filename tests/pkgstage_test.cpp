@@ -221,8 +221,10 @@ TEST_P(RefusedTest, LeavesNothingBehind) {
   Source("a.dat", "bytes");
   Source(".pkgstage.lock", "not ours");
   std::filesystem::create_directories(Join(sources_, "folder"));
-  if (kPosixFiles) MakeFifo(Join(sources_, "fifo"));
   std::string path = r.name.empty() ? sources_ + "/" : Join(sources_, r.name);
+  if (kPosixFiles) MakeFifo(Join(sources_, "fifo"));
+  // The host's /dev/null, which reads as an empty file but is no file.
+  if (r.name == "device") MakeHostLink(kPosixFiles ? "/dev/null" : "Z:\\dev\\null", path);
   EXPECT_EQ(PkgStageInstall(r.user.c_str(), path.c_str()), r.status);
   EXPECT_EQ(FilesBelow(base_), Files{});
 }
@@ -287,6 +289,8 @@ const std::vector<Refused> kRefusedNames = {
      .status = kBadFileName},
     {.what = "missing source", .user = "Ann", .name = "missing.dat", .status = kSourceUnreadable},
     {.what = "source that is a folder", .user = "Ann", .name = "folder",
+     .status = kSourceUnreadable},
+    {.what = "source that is a device", .user = "Ann", .name = "device",
      .status = kSourceUnreadable},
     // clang-format on
 };

@@ -337,8 +337,10 @@ struct Planted {
   std::vector<std::pair<std::string, std::string>> links = {};
   int status = 0;
   // A name in Ann's folder that another program holds open (HoldOpen) from
-  // the install's start, until the call |how| acts at, or its end.
+  // the install's start, until the call |how| acts at, |held_ms| have
+  // passed, or its end.
   std::string held = "";
+  int held_ms = 0;
   // Calls of the install failed through the seam.
   Failing how = {};
   // Zero bytes added at the end of each planted file, as a hole; and
@@ -376,6 +378,8 @@ const std::vector<Planted>& PlantedStates() {
      .status = kStoreFailed, .held = "a.dat"},
     {.what = "leftover temporary file held past the wait", .files = {{tmp, stale}},
      .status = kStoreFailed, .held = tmp},
+    {.what = "leftover temporary file held for 300 ms", .files = {{tmp, stale}},
+     .status = kInstalled, .held = tmp, .held_ms = 300},
     // Windows refuses to delete a read-only file at all.
     {.what = "read-only leftover temporary file", .files = {{tmp, stale}}, .status = kInstalled,
      .read_only = true},
@@ -430,6 +434,13 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
   int files = OpenFiles();
 
   intptr_t hold = p.held.empty() ? 0 : HoldOpen(Join(folder, p.held));
+  std::thread holder;
+  if (p.held_ms > 0) {
+    holder = std::thread([&p, hold] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(p.held_ms));
+      LetGo(hold);
+    });
+  }
   Failing watch = p.how;
   if (!watch.act_at.empty()) {
     watch.act = [&] {
@@ -439,6 +450,10 @@ TEST_P(PlantedTest, StagesOnlyInsideTheStore) {
   }
   watch.watched = Join(outside, "file");
   EXPECT_EQ(InstallFailing("Ann", source, watch), p.status);
+  if (holder.joinable()) {
+    holder.join();
+    hold = 0;
+  }
   LetGo(hold);
   if (!p.how.act_at.empty()) {
     EXPECT_EQ(failing.act, nullptr) << "the holder never let go";
@@ -808,13 +823,16 @@ TEST_F(StandInTest, ShortNameOfAnotherEntryIsRefused) {
   std::string game = Source("Game file.prc", "the game's bytes");
   ASSERT_EQ(PkgStageInstall("Bea", game.c_str()), kInstalled);
   std::string folder = Join(Join(base_, "pkgstage"), "Bea");
-  // Another folder: there the alias names no file but itself.
+  // Another folder: there the alias names no file but itself. The copy's
+  // name has its alias only once the copy is made: the one it has here.
   std::filesystem::create_directories(Join(sources_, "other"));
-  for (const char* entry : {"Game file.prc", ".pkgstage.lock"}) {
-    std::string alias = ShortName(Join(folder, entry));
+  std::string temp = Source(".pkgstage.tmp", "");
+  for (const std::string& entry :
+       {Join(folder, "Game file.prc"), Join(folder, ".pkgstage.lock"), temp}) {
+    std::string alias = ShortName(entry);
     ASSERT_NE(alias, "") << entry;
-    ASSERT_NE(alias, entry);
-    for (const std::string& bytes : {std::string("other bytes"), ReadBytes(Join(folder, entry))}) {
+    ASSERT_NE(alias, std::filesystem::path(entry).filename().string());
+    for (const std::string& bytes : {std::string("other bytes"), ReadBytes(entry)}) {
       std::string other = Join(Join(sources_, "other"), alias);
       WriteBytes(other, bytes);
       auto before = Snapshot(base_);
@@ -823,6 +841,11 @@ TEST_F(StandInTest, ShortNameOfAnotherEntryIsRefused) {
     }
   }
   EXPECT_EQ(ReadBytes(Join(folder, "Game file.prc")), "the game's bytes");
+  // Nor is a user's folder reached through its alias.
+  ASSERT_EQ(PkgStageInstall("Bea Long", game.c_str()), kInstalled);
+  std::string user = ShortName(Join(Join(base_, "pkgstage"), "Bea Long"));
+  ASSERT_TRUE(!user.empty() && user != "Bea Long") << user;
+  EXPECT_EQ(PkgStageInstall(user.c_str(), game.c_str()), kBadUserName) << user;
 }
 
 TEST_F(StandInTest, StoreThatCannotBeMadeFailsCleanly) {

@@ -38,6 +38,13 @@ const std::string kLongUser = "AbcdefghijKlmnopqrstUvwxyz";  // over the last-us
 const std::string kLongerUser(9000, 'u');       // longer than one write to a console takes
 const std::string k19 = "Nineteen_characters";  // 19 bytes and the NUL fill the room
 const std::string k20 = "Twenty__characters__";
+// Longer than MAX_PATH, which the wide calls take where Windows has long
+// paths enabled, as Wine always has.
+const std::string kPastMaxPath = [] {
+  std::string path;
+  for (int i = 0; i < 140; ++i) path += "./";
+  return path + "a.dat";
+}();
 
 const std::vector<Case>& Cases() {
   // clang-format off
@@ -77,6 +84,9 @@ const std::vector<Case>& Cases() {
     {.what = "relative path passed as given", .args = {"sub/../sub/a.dat", "Ann"}, .status = "0",
      .out = "Installed file sub/../sub/a.dat for user Ann.\n", .exit_code = 1, .user = "Ann",
      .path = "sub/../sub/a.dat"},
+    {.what = "path longer than MAX_PATH", .args = {kPastMaxPath, "Ann"}, .status = "0",
+     .out = "Installed file " + kPastMaxPath + " for user Ann.\n", .exit_code = 1, .user = "Ann",
+     .path = kPastMaxPath},
     {.what = "empty file", .args = {"empty.dat", "Ann"}, .status = "0",
      .out = "Installed file empty.dat for user Ann.\n", .exit_code = 1, .user = "Ann",
      .path = "empty.dat"},

@@ -253,6 +253,7 @@ const std::vector<Refused> kWindowsNames = {
     {.what = "user named as a port", .user = "COM1", .name = "a.dat", .status = kBadUserName},
     {.what = "user named as a port with an extension", .user = "lpt2.txt", .name = "a.dat",
      .status = kBadUserName},
+    {.what = "user named as port 0", .user = "LPT0", .name = "a.dat", .status = kBadUserName},
     {.what = "user named as the printer", .user = "prn", .name = "a.dat",
      .status = kBadUserName},
     {.what = "user named as a port with a superscript digit", .user = "com\xb9", .name = "a.dat",
@@ -552,7 +553,7 @@ struct Failed {
   // Where it matters, how often the call was made: 1 for a refusal that no
   // wait ends, 2 for more than once (a holder's, waited for).
   int tries = 0;
-  bool read_only = false;  // the staged file's attribute
+  std::string read_only = "";  // a file of Ann's made read-only
   std::string bytes = "new bytes";
 };
 
@@ -565,7 +566,7 @@ TEST_P(FailedTest, KeepsTheStoreWhole) {
   const Failed& f = GetParam();
   std::string path = Source("a.dat", "old bytes");
   ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
-  if (f.read_only) MakeReadOnly(Staged("Ann", "a.dat"));
+  if (!f.read_only.empty()) MakeReadOnly(Staged("Ann", f.read_only));
   WriteBytes(path, f.bytes);
   EXPECT_EQ(InstallFailing("Ann", path, f.how), f.status);
   EXPECT_GT(failing.failed, 0) << "no such call";
@@ -581,7 +582,8 @@ TEST_P(FailedTest, KeepsTheStoreWhole) {
 
 // Windows's calls: a holder (a scanner, an indexer) refuses a call for a
 // while, as a sharing violation or a denied access; a read-only target
-// refuses the rename for good, which its attributes tell at once.
+// refuses the rename for good, which its attributes tell at once. A
+// sharing violation is a holder's, whatever the attributes.
 const std::vector<Failed> kWindowsFailures = {
     // clang-format off
     {.what = "rename refused by a holder for a moment", .how = {.call = "MoveFileExW", .times = 3,
@@ -591,11 +593,13 @@ const std::vector<Failed> kWindowsFailures = {
     {.what = "rename denied while held, then allowed", .how = {.call = "MoveFileExW", .times = 3,
      .fault = kDeniedFault}, .status = kInstalled},
     {.what = "rename denied, target read-only", .how = {.call = "MoveFileExW", .times = -1,
-     .fault = kDeniedFault}, .status = kStoreFailed, .tries = 1, .read_only = true},
+     .fault = kDeniedFault}, .status = kStoreFailed, .tries = 1, .read_only = "a.dat"},
     {.what = "rename failed by the disk", .how = {.call = "MoveFileExW", .times = -1,
      .fault = kDiskFault}, .status = kStoreFailed, .tries = 1},
     {.what = "lock file held for a moment", .how = {.call = "CreateFileW lock", .times = 2,
      .fault = kHeldFault}, .status = kInstalled},
+    {.what = "read-only lock file held for a moment", .how = {.call = "CreateFileW lock",
+     .times = 2, .fault = kHeldFault}, .status = kInstalled, .read_only = ".pkgstage.lock"},
     {.what = "lock file held past the wait", .how = {.call = "CreateFileW lock", .times = -1,
      .fault = kHeldFault}, .status = kStoreFailed, .tries = 2},
     {.what = "copy's name held for a moment", .how = {.call = "CreateFileW copy", .times = 2,
@@ -763,9 +767,10 @@ TEST_F(StandInTest, DefaultStoreWithoutTheVariable) {
 
 // A local application data folder on a network share (\\server\share\...)
 // is reached as \\?\UNC\server\share\... ; one at a drive's root (Q:\)
-// keeps its backslash (\\?\Q: is the volume). Wine serves such a share
-// from a folder of its prefix, dosdevices/unc/SERVER/SHARE, and drive Q:
-// from dosdevices/q:, which cmake/wine.sh makes.
+// keeps its backslash (\\?\Q: is the volume); one named as a \\?\ path is
+// taken as it stands. Wine serves such a share from a folder of its prefix,
+// dosdevices/unc/SERVER/SHARE, and drive Q: from dosdevices/q:, which
+// cmake/wine.sh makes.
 TEST_F(StandInTest, StoreOnANetworkShareOrADrivesRoot) {
   const char* prefix = std::getenv("WINEPREFIX");
   if (kPosixFiles || prefix == nullptr) GTEST_SKIP() << "no Wine to serve a share";
@@ -785,6 +790,7 @@ TEST_F(StandInTest, StoreOnANetworkShareOrADrivesRoot) {
        .store = Join(Join(share, name), "pkgstage"),
        .user = "Ann"},
       {.named = "Q:\\", .store = "Q:\\pkgstage", .user = name},
+      {.named = "\\\\?\\" + base_, .store = Join(base_, "pkgstage"), .user = "Ann"},
   };
   for (const auto& store : stores) {
     SCOPED_TRACE(store.named);
@@ -951,6 +957,11 @@ TEST_F(StandInTest, InstallWaitsForTheUsersLock) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_FALSE(std::filesystem::exists(Staged("Ann", "a.dat"))) << "staged while the lock was held";
+  // Nor does the waiting install keep the user from moving the store's files.
+  std::error_code moved;
+  std::filesystem::rename(lock, lock + ".moved", moved);
+  EXPECT_FALSE(moved) << moved.message();
+  std::filesystem::rename(lock + ".moved", lock, moved);
   LetGo(held);
   Outcome outcome = FinishProgram(run);
   EXPECT_EQ(outcome.out, std::string("Installed file a.dat for user Ann.") + kNewline);

@@ -887,7 +887,9 @@ TEST_F(StandInTest, NoStoreBaseFails) {
   std::vector<Environment> rows = {
       {.what = "neither set"},
       {.what = "both relative", .base = "data", .home = "home"},
-      {.what = "the path's room", .base = "/" + std::string(4095, 'x')}};
+      {.what = "the path's room", .base = "/" + std::string(4095, 'x')},
+      // The lock's path, ".../pkgstage/Ann/.pkgstage.lock", one past it.
+      {.what = "the lock's path's room", .base = "/" + std::string(4067, 'x')}};
   if (!kPosixFiles) {
     rows = {{.what = "MAX_PATH characters", .base = "C:\\" + std::string(257, 'x')},
             {.what = "longer", .base = "C:\\" + std::string(300, 'x')}};

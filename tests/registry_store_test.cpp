@@ -169,7 +169,9 @@ TEST_F(RegistryStoreTest, MissingValuesAndBadArguments) {
   HKEY key = Open("A");
   BYTE data[8];
   DWORD size = sizeof data;
-  for (const char* name : {"missing", "B", "", ".."}) {
+  // A FIFO is no value either, and is never waited on.
+  MakeFifo((root_ / "A" / "fifo").string());
+  for (const char* name : {"missing", "B", "", "..", "fifo"}) {
     size = sizeof data;
     EXPECT_EQ(RegQueryValueExA(key, name, nullptr, nullptr, data, &size), ERROR_FILE_NOT_FOUND)
         << name;
@@ -177,6 +179,14 @@ TEST_F(RegistryStoreTest, MissingValuesAndBadArguments) {
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);  // already closed
   EXPECT_EQ(RegCloseKey(nullptr), ERROR_INVALID_HANDLE);
+}
+
+// Only the key path's '\' separate keys: the config home's bytes stay.
+TEST_F(RegistryStoreTest, ConfigHomeIsTakenAsItStands) {
+  std::string config = folder_ + "/a\\b";
+  fs::create_directories(fs::path(config) / "registry" / "HKEY_CURRENT_USER" / "H");
+  SetEnvironment("XDG_CONFIG_HOME", config);
+  EXPECT_EQ(RegCloseKey(Open("H")), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryStoreTest, RelativeConfigHomeIsIgnored) {

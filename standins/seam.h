@@ -14,7 +14,6 @@ enum Fault : uint8_t {
   kNoFault,
   kDiskFault,
   kHeldFault,  // a sharing violation (Windows)
-  kUnsupportedFault,
   kDeniedFault,
   // A call a signal cut short (POSIX), to be made again.
   kInterruptedFault,
@@ -26,12 +25,11 @@ struct FaultCodes {
   uint32_t win32_error;
 };
 inline const FaultCodes kFaultCodes[] = {
-    {0, 0},            // kNoFault
-    {EIO, 1117},       // ERROR_IO_DEVICE
-    {EBUSY, 32},       // ERROR_SHARING_VIOLATION
-    {EOPNOTSUPP, 50},  // ERROR_NOT_SUPPORTED
-    {EACCES, 5},       // ERROR_ACCESS_DENIED
-    {EINTR, 995},      // ERROR_OPERATION_ABORTED
+    {0, 0},        // kNoFault
+    {EIO, 1117},   // ERROR_IO_DEVICE
+    {EBUSY, 32},   // ERROR_SHARING_VIOLATION
+    {EACCES, 5},   // ERROR_ACCESS_DENIED
+    {EINTR, 995},  // ERROR_OPERATION_ABORTED
 };
 static_assert(sizeof kFaultCodes / sizeof kFaultCodes[0] == kInterruptedFault + 1,
               "a row for every fault");

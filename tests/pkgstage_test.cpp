@@ -623,31 +623,23 @@ const std::vector<Failed> kPosixFailures = {
      .fault = kDiskFault}, .status = kSourceUnreadable},
     {.what = "source's size unreadable", .how = {.call = "fstat", .from = 3, .times = 1,
      .fault = kDiskFault}, .status = kSourceUnreadable},
-    // The source, then the staged file, are read to compare them; a copy the
-    // kernel will not make is made by reading.
+    // The source, then the staged file, are read to compare them; then the
+    // source again, to copy it.
     {.what = "source unreadable while compared", .how = {.call = "read", .times = 1,
      .fault = kDiskFault}, .status = kSourceUnreadable},
-    {.what = "source unreadable while copied by reading", .how = {.call = "read", .from = 3,
-     .times = -1, .fault = kDiskFault, .also = "copy_file_range",
-     .also_fault = kUnsupportedFault}, .status = kSourceUnreadable},
-    {.what = "write failed while copied by reading", .how = {.call = "write", .times = -1,
-     .fault = kDiskFault, .also = "copy_file_range", .also_fault = kUnsupportedFault},
-     .status = kStoreFailed},
+    {.what = "source unreadable while copied", .how = {.call = "read", .from = 3,
+     .times = -1, .fault = kDiskFault}, .status = kSourceUnreadable},
+    {.what = "write failed while copied", .how = {.call = "write", .times = -1,
+     .fault = kDiskFault}, .status = kStoreFailed},
     // A signal cuts a call short: it is made again.
     {.what = "read interrupted", .how = {.call = "read", .times = 1,
      .fault = kInterruptedFault}, .status = kInstalled},
     {.what = "wait for the lock interrupted", .how = {.call = "flock", .times = 1,
      .fault = kInterruptedFault}, .status = kInstalled},
-    {.what = "copy interrupted", .how = {.call = "copy_file_range", .times = 1,
+    {.what = "read interrupted while copied", .how = {.call = "read", .from = 3,
+     .times = 1, .fault = kInterruptedFault}, .status = kInstalled},
+    {.what = "write interrupted", .how = {.call = "write", .times = 1,
      .fault = kInterruptedFault}, .status = kInstalled},
-    {.what = "read interrupted while copied by reading", .how = {.call = "read", .from = 3,
-     .times = 1, .fault = kInterruptedFault, .also = "copy_file_range",
-     .also_fault = kUnsupportedFault}, .status = kInstalled},
-    {.what = "one byte copied by reading", .how = {.call = "copy_file_range", .times = -1,
-     .fault = kUnsupportedFault}, .status = kInstalled, .bytes = "1"},
-    {.what = "write interrupted while copied by reading", .how = {.call = "write",
-     .times = 1, .fault = kInterruptedFault, .also = "copy_file_range",
-     .also_fault = kUnsupportedFault}, .status = kInstalled},
     // clang-format on
 };
 

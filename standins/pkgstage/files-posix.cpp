@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "files.h"
-#include "pkgstage.h"
 #include "seam.h"
 #include "xdg-posix.h"
 
@@ -22,38 +21,6 @@ void SyncFolder(const char* path) {
   if (fd < 0) return;
   if (!SeamFails("fsync")) fsync(fd);
   close(fd);
-}
-
-// The portable copy, for files the kernel will not copy between itself.
-// Goes on from both files' current offsets.
-int CopyByReading(int from, int to) {
-  char buffer[65536];
-  for (;;) {
-    ssize_t got = SeamFails("read") ? -1 : read(from, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return kSourceUnreadable;
-    if (got == 0) return kInstalled;
-    for (ssize_t done = 0; done < got;) {
-      ssize_t put =
-          SeamFails("write") ? -1 : write(to, buffer + done, static_cast<size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return kStoreFailed;
-      done += put;
-    }
-  }
-}
-
-int CopyFileData(int from, int to) {
-  for (;;) {
-    ssize_t copied =
-        SeamFails("copy_file_range") ? -1 : copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-    if (copied == 0) return kInstalled;
-    if (copied > 0 || errno == EINTR) continue;
-    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) return kStoreFailed;
-    // Not for these files (another file system, an old kernel): both
-    // offsets are where the kernel stopped, and the plain copy goes on.
-    return CopyByReading(from, to);
-  }
 }
 
 }  // namespace
@@ -141,16 +108,25 @@ FileHandle TakeLock(const char* path) {
   return fd < 0 ? kNoFile : fd;
 }
 
-int CopyToTemp(FileHandle source, const char* temp) {
-  RemoveName(temp);
+FileHandle CreateNew(const char* path) {
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-  int to = SeamFails("open") ? -1 : open(temp, flags, 0644);
-  if (to < 0) return kStoreFailed;
-  int status = CopyFileData(static_cast<int>(source), to);
-  if (status == kInstalled && (SeamFails("fsync") || fsync(to) != 0)) status = kStoreFailed;
-  close(to);
-  if (status != kInstalled) RemoveName(temp);
-  return status;
+  int fd = SeamFails("open") ? -1 : open(path, flags, 0644);
+  return fd < 0 ? kNoFile : fd;
+}
+
+int WriteAll(FileHandle file, const char* bytes, size_t count) {
+  while (count > 0) {
+    ssize_t put = SeamFails("write") ? -1 : write(static_cast<int>(file), bytes, count);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return 0;
+    bytes += put;
+    count -= static_cast<size_t>(put);
+  }
+  return 1;
+}
+
+int Flush(FileHandle file) {
+  return !SeamFails("fsync") && fsync(static_cast<int>(file)) == 0;
 }
 
 int RenameOver(const char* folder, const char* temp, const char* target) {

@@ -11,7 +11,6 @@
 // clang-format on
 
 #include "files.h"
-#include "pkgstage.h"
 #include "seam.h"
 #include "text-win32.h"
 
@@ -184,37 +183,25 @@ FileHandle TakeLock(const wchar_t* path) {
   return lock;
 }
 
-int CopyToTemp(FileHandle source, const wchar_t* temp) {
-  RemoveName(temp);
-  // A new file, shared with no one (no scanner reads it half-written), and
-  // never a dangling link's target.
-  FileHandle copy = kNoFile;
-  Retry(temp, [&] {
-    copy = Open(temp, GENERIC_WRITE, 0, CREATE_NEW,
+FileHandle CreateNew(const wchar_t* path) {
+  // Shared with no one: no scanner reads the copy half-written.
+  FileHandle file = kNoFile;
+  Retry(path, [&] {
+    file = Open(path, GENERIC_WRITE, 0, CREATE_NEW,
                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, "CreateFileW copy");
-    return copy != kNoFile;
+    return file != kNoFile;
   });
-  if (copy == kNoFile) return kStoreFailed;
-  int status = kInstalled;
-  char buffer[65536];
-  for (;;) {
-    long got = ReadSome(source, buffer, sizeof buffer);
-    if (got < 0) status = kSourceUnreadable;
-    if (got <= 0) break;
-    DWORD put = 0;
-    if (Fails("WriteFile") ||
-        !WriteFile(AsHandle(copy), buffer, static_cast<DWORD>(got), &put, nullptr) ||
-        put != static_cast<DWORD>(got)) {
-      status = kStoreFailed;
-      break;
-    }
-  }
-  if (status == kInstalled && (Fails("FlushFileBuffers") || !FlushFileBuffers(AsHandle(copy)))) {
-    status = kStoreFailed;
-  }
-  CloseFile(copy);
-  if (status != kInstalled) RemoveName(temp);
-  return status;
+  return file;
+}
+
+int WriteAll(FileHandle file, const char* bytes, size_t count) {
+  DWORD put = 0;
+  return !Fails("WriteFile") &&
+         WriteFile(AsHandle(file), bytes, static_cast<DWORD>(count), &put, nullptr) && put == count;
+}
+
+int Flush(FileHandle file) {
+  return !Fails("FlushFileBuffers") && FlushFileBuffers(AsHandle(file));
 }
 
 int RenameOver(const wchar_t* /*folder*/, const wchar_t* temp, const wchar_t* target) {

@@ -41,11 +41,13 @@ void CloseFile(FileHandle file);  // kNoFile is ignored
 // which CloseFile or the process's end releases; kNoFile on failure.
 FileHandle TakeLock(const NativeChar* path);
 
-// Copies |source|, from its start, into a new file |temp| shared with no
-// one while written, and flushes it. A leftover at |temp| goes first, as a
-// name. Returns kInstalled, kSourceUnreadable or kStoreFailed, with nothing
-// left at |temp| on failure.
-int CopyToTemp(FileHandle source, const NativeChar* temp);
+// Creates |path| as a new file (never through a link there), shared with
+// no one while written; kNoFile when it cannot. WriteAll writes |count|
+// bytes (a buffer's, below 4 GiB) whole, and Flush puts the file's bytes
+// on the disk; both return 1 or 0.
+FileHandle CreateNew(const NativeChar* path);
+int WriteAll(FileHandle file, const char* bytes, size_t count);
+int Flush(FileHandle file);
 
 // Renames |temp| over |target| in |folder|, atomically and durably.
 int RenameOver(const NativeChar* folder, const NativeChar* temp, const NativeChar* target);

@@ -60,6 +60,25 @@ int SameBytes(FileHandle source, const NativeChar* path) {
   return same;
 }
 
+// Copies |source|, from its start, into a new file |temp| and flushes it; a
+// leftover there goes first, as a name. Nothing is left at |temp| on failure.
+int CopyToTemp(FileHandle source, const NativeChar* temp) {
+  RemoveName(temp);
+  FileHandle copy = CreateNew(temp);
+  if (copy == kNoFile) return kStoreFailed;
+  int status = kInstalled;
+  char buffer[65536];
+  long got = 0;
+  while (status == kInstalled && (got = ReadSome(source, buffer, sizeof buffer)) != 0) {
+    if (got < 0) status = kSourceUnreadable;
+    if (got > 0 && !WriteAll(copy, buffer, static_cast<size_t>(got))) status = kStoreFailed;
+  }
+  if (status == kInstalled && !Flush(copy)) status = kStoreFailed;
+  CloseFile(copy);
+  if (status != kInstalled) RemoveName(temp);
+  return status;
+}
+
 // Under the user's lock: leaves the staged file alone when it already holds
 // the source's bytes, or stages a fresh copy over it.
 int StageLocked(FileHandle source, const NativeChar* folder, const NativeChar* temp,

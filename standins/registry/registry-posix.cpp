@@ -14,15 +14,13 @@
 
 namespace {
 
-// Descriptors are stored plus one, so that no key is a null pointer, and
-// stay well below the predefined roots (0x80000000 and up).
+// Descriptors are stored plus one, so that no key is a null pointer.
 HKEY KeyOf(int fd) {
   return reinterpret_cast<HKEY>(static_cast<uintptr_t>(fd) + 1);
 }
 
 int FolderOf(HKEY key) {
-  uintptr_t value = reinterpret_cast<uintptr_t>(key);
-  return value == 0 || value > 0x7FFFFFFFU ? -1 : static_cast<int>(value - 1);
+  return static_cast<int>(reinterpret_cast<uintptr_t>(key) - 1);
 }
 
 // Missing, or a file where a folder should be: no such key or value here.
@@ -32,10 +30,7 @@ LONG ErrorOf(int error) {
 
 }  // namespace
 
-// The key is not const, as in the Windows signature.
-// cppcheck-suppress constParameter
-LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
-  if (key != HKEY_CURRENT_USER) return ERROR_INVALID_HANDLE;
+LONG RegOpenKeyA(HKEY /*key*/, LPCSTR sub_key, PHKEY result) {
   const char* below = nullptr;
   const char* base = XdgBase("XDG_CONFIG_HOME", ".config/registry/HKEY_CURRENT_USER",
                              "registry/HKEY_CURRENT_USER", &below);
@@ -55,10 +50,9 @@ LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result) {
 
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD /*reserved*/, LPDWORD /*type*/, LPBYTE data,
                       LPDWORD size) {
-  int folder = FolderOf(key);
-  if (folder < 0) return ERROR_INVALID_HANDLE;
-  int value = SeamFails("openat") ? -1 : openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (value < 0) return errno == EBADF ? ERROR_INVALID_HANDLE : ErrorOf(errno);
+  int value =
+      SeamFails("openat") ? -1 : openat(FolderOf(key), name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (value < 0) return ErrorOf(errno);
   struct stat info;
   LONG status = ERROR_SUCCESS;
   if (SeamFails("fstat") || fstat(value, &info) != 0) {
@@ -67,20 +61,21 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD /*reserved*/, LPDWORD /*typ
     status = ERROR_FILE_NOT_FOUND;  // a subkey, or something that is no value
   } else {
     // What is read, not the size seen before: the file may change meanwhile.
+    // A byte past the room tells that the value goes on.
     DWORD got = 0;
-    ssize_t part = 1;
-    while (got < *size && part > 0) {
-      part = SeamFails("pread") ? -1 : pread(value, data + got, *size - got, got);
-      if (part > 0) got += static_cast<DWORD>(part);
-      if (part < 0 && errno == EINTR) part = 1;
-    }
-    // A full buffer leaves the question whether the value goes on.
     char more = 0;
-    ssize_t beyond = 0;
-    if (part >= 0 && got == *size) beyond = SeamFails("pread") ? -1 : pread(value, &more, 1, got);
-    if (part < 0 || beyond < 0) {
+    ssize_t part = 1;
+    while (part > 0 && got <= *size) {
+      void* into = got < *size ? static_cast<void*>(data + got) : &more;
+      part = SeamFails("read") ? -1 : read(value, into, got < *size ? *size - got : 1);
+      if (part < 0 && errno == EINTR)
+        part = 1;
+      else if (part > 0)
+        got += static_cast<DWORD>(part);
+    }
+    if (part < 0) {
       status = ERROR_READ_FAULT;
-    } else if (beyond == 1) {
+    } else if (got > *size) {
       status = ERROR_MORE_DATA;
     } else {
       *size = got;
@@ -91,6 +86,5 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD /*reserved*/, LPDWORD /*typ
 }
 
 LONG RegCloseKey(HKEY key) {
-  int fd = FolderOf(key);
-  return fd < 0 || close(fd) != 0 ? ERROR_INVALID_HANDLE : ERROR_SUCCESS;
+  return close(FolderOf(key)) == 0 ? ERROR_SUCCESS : ERROR_READ_FAULT;
 }

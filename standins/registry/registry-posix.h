@@ -24,11 +24,11 @@ typedef HKEY* PHKEY;
 
 const LONG ERROR_SUCCESS = 0;
 const LONG ERROR_FILE_NOT_FOUND = 2;
-const LONG ERROR_INVALID_HANDLE = 6;
 const LONG ERROR_READ_FAULT = 30;
 const LONG ERROR_MORE_DATA = 234;
 
-// Opens the key |sub_key| of HKEY_CURRENT_USER into |result|.
+// Opens the key |sub_key| of HKEY_CURRENT_USER, the only |key| there is,
+// into |result|.
 // ERROR_FILE_NOT_FOUND when a key on the path is missing, ERROR_READ_FAULT
 // when the store cannot be read.
 LONG RegOpenKeyA(HKEY key, LPCSTR sub_key, PHKEY result);

@@ -68,10 +68,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD /*reserved*/, LPDWORD /*typ
     while (part > 0 && got <= *size) {
       void* into = got < *size ? static_cast<void*>(data + got) : &more;
       part = SeamFails("read") ? -1 : read(value, into, got < *size ? *size - got : 1);
-      if (part < 0 && errno == EINTR)
-        part = 1;
-      else if (part > 0)
-        got += static_cast<DWORD>(part);
+      if (part > 0) got += static_cast<DWORD>(part);
+      if (part < 0 && errno == EINTR) part = 1;
     }
     if (part < 0) {
       status = ERROR_READ_FAULT;

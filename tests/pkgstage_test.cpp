@@ -384,6 +384,9 @@ const std::vector<Planted>& PlantedStates() {
     // Windows refuses to delete a read-only file at all.
     {.what = "read-only leftover temporary file", .files = {{tmp, stale}}, .status = kInstalled,
      .read_only = true},
+    // A leftover that stays is never renamed into place.
+    {.what = "leftover temporary file that cannot be deleted", .files = {{tmp, stale}},
+     .status = kStoreFailed, .how = {.call = "DeleteFileW", .times = -1, .fault = kDiskFault}},
   };
   // Links planted as working files go as names, and the install goes on.
   // (Wine opens and deletes its host's links as their targets.)
@@ -394,6 +397,9 @@ const std::vector<Planted>& PlantedStates() {
     {.what = "link as the lock file", .links = {{lock, "file"}}, .status = kInstalled},
     {.what = "dangling link as the lock file", .links = {{lock, "missing"}},
      .status = kInstalled},
+    // Nor is its target written through it.
+    {.what = "link as the temporary file that cannot be removed", .links = {{tmp, "file"}},
+     .status = kStoreFailed, .how = {.call = "unlink", .times = -1, .fault = kDiskFault}},
   };
   // clang-format on
   static const std::vector<Planted> rows = PlatformRows(all, held, links);
@@ -610,6 +616,8 @@ const std::vector<Failed> kWindowsFailures = {
      .fault = kDiskFault}, .status = kSourceUnreadable},
     {.what = "source unreadable while compared", .how = {.call = "ReadFile", .times = 1,
      .fault = kDiskFault}, .status = kSourceUnreadable},
+    {.what = "copy's flush failed", .how = {.call = "FlushFileBuffers", .times = -1,
+     .fault = kDiskFault}, .status = kStoreFailed},
     // clang-format on
 };
 
@@ -630,6 +638,8 @@ const std::vector<Failed> kPosixFailures = {
     {.what = "source unreadable while copied", .how = {.call = "read", .from = 3,
      .times = -1, .fault = kDiskFault}, .status = kSourceUnreadable},
     {.what = "write failed while copied", .how = {.call = "write", .times = -1,
+     .fault = kDiskFault}, .status = kStoreFailed},
+    {.what = "copy's flush failed", .how = {.call = "fsync", .times = -1,
      .fault = kDiskFault}, .status = kStoreFailed},
     // A signal cuts a call short: it is made again.
     {.what = "read interrupted", .how = {.call = "read", .times = 1,

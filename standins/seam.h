@@ -1,7 +1,7 @@
 // The seam through which tests fail the stand-ins' file calls, as SQLite's
 // table of system calls lets its tests do. Each file call of files-*.cpp and
 // of the registry store asks FaultFor once, by the call's name ("openat",
-// "CreateFileW the copy" where one call does several things); a fault fails
+// "CreateFileW copy" where one call does several things); a fault fails
 // the call with the codes of its row in kFaultCodes, as the platform fails
 // it for that reason. Without a hook every call is made.
 #ifndef STANDINS_SEAM_H_
@@ -35,10 +35,7 @@ static_assert(sizeof kFaultCodes / sizeof kFaultCodes[0] == kInterruptedFault + 
               "a row for every fault");
 
 typedef Fault (*FaultHook)(const char* call);
-inline FaultHook fault_hook = nullptr;
-inline void SetFaultHook(FaultHook hook) {
-  fault_hook = hook;
-}
+inline FaultHook fault_hook = nullptr;  // set by the tests alone
 inline Fault FaultFor(const char* call) {
   return fault_hook == nullptr ? kNoFault : fault_hook(call);
 }

@@ -38,7 +38,7 @@ struct Failing {
 };
 inline Failing failing;
 
-// The hook (SetFaultHook) that fails calls as |failing| says.
+// The hook (fault_hook) that fails calls as |failing| says.
 inline Fault FailSome(const char* call) {
   failing.calls.push_back(call);
   if (failing.act && std::strstr(call, failing.act_at.c_str()) != nullptr &&

@@ -25,9 +25,9 @@ using Files = std::vector<std::string>;
 // Runs an install with the store's calls failed as |how| says.
 int InstallFailing(const char* user, const std::string& path, const Failing& how) {
   failing = how;
-  SetFaultHook(FailSome);
+  fault_hook = FailSome;
   int status = PkgStageInstall(user, path.c_str());
-  SetFaultHook(nullptr);
+  fault_hook = nullptr;
   return status;
 }
 

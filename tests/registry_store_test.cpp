@@ -150,10 +150,10 @@ TEST_F(RegistryStoreTest, FailedCallsAreToldApart) {
     BYTE data[4] = {};
     DWORD size = sizeof data;
     failing = row.how;
-    SetFaultHook(FailSome);
+    fault_hook = FailSome;
     LONG status = row.query ? RegQueryValueExA(key, "value", nullptr, nullptr, data, &size)
                             : RegOpenKeyA(HKEY_CURRENT_USER, "A", &key);
-    SetFaultHook(nullptr);
+    fault_hook = nullptr;
     EXPECT_EQ(failing.failed, 1) << row.what << ": no such call";
     EXPECT_EQ(status, row.status) << row.what;
     if (status == ERROR_SUCCESS) {

@@ -12,17 +12,15 @@
 #include "seam.h"
 
 // The stand-ins' calls to fail through the seam: from the |from|th whose name
-// holds |call|, |times| of them (-1: all), with |fault|; and every call
-// whose name holds |also|, with |also_fault|. The seam also acts: before
-// the |act_from|th call whose name holds |act_at|, |act| does what another
-// program would do at that moment. It records every call, in order.
+// holds |call|, |times| of them (-1: all), with |fault|. The seam also
+// acts: before the |act_from|th call whose name holds |act_at|, |act| does
+// what another program would do at that moment. It records every call, in
+// order.
 struct Failing {
   std::string call = "";
   int from = 1;
   int times = 0;
   Fault fault = kNoFault;
-  std::string also = "";
-  Fault also_fault = kNoFault;
   int seen = 0;    // calls met that match
   int failed = 0;  // calls failed
   std::string last = "";
@@ -48,9 +46,6 @@ inline Fault FailSome(const char* call) {
     act();
   }
   if (!failing.watched.empty() && IsLocked(failing.watched)) failing.locked = true;
-  if (!failing.also.empty() && std::strstr(call, failing.also.c_str()) != nullptr) {
-    return failing.also_fault;
-  }
   if (std::strstr(call, failing.call.c_str()) == nullptr || ++failing.seen < failing.from) {
     return kNoFault;
   }

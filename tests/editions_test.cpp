@@ -175,6 +175,10 @@ const std::vector<Case>& Cases() {
      .status = "0", .out = kUsage, .exit_code = 0},
     {.what = "unmapped path and user", .args = {"\xe6\x97\xa5.dat", "\xe6\x97\xa5"}, .status = "0",
      .out = kUsage, .exit_code = 0},
+    // Nor is an argument dropped: the last-user edition still counts two.
+    {.edition = kLast, .what = "last user, file and an unmapped argument",
+     .args = {"a.dat", "\xe6\x97\xa5"}, .stored = Stored::kName, .data = "Ann", .status = "0",
+     .out = kLastUsage, .exit_code = 0},
     // A console in code page 850 shows the line as typed: read as 850, 0xEB
     // would be shown as U+00D9 and 0x8A as U+00E8.
     {.what = "user on a console", .args = {"a.dat", "Zo\xc3\xab \xc5\xa0\xc3\xa1rka"},

@@ -146,6 +146,10 @@ const std::vector<Case>& Cases() {
     {.edition = kLast, .what = "last user, NUL in the middle", .args = {"a.dat"},
      .stored = Stored::kBinary, .data = std::string("Ann\0xyz", 7), .status = "0",
      .out = "Installed file a.dat for user Ann.\n", .exit_code = 1, .user = "Ann"},
+    // What a read that did not fit left in the room is no name.
+    {.edition = kLast, .what = "last user, a name and its NUL, then past the room",
+     .args = {"a.dat"}, .stored = Stored::kBinary, .data = std::string("Ann\0", 4) + k20,
+     .status = "0", .out = kNoUser, .exit_code = 0},
     {.edition = kLast, .what = "last user, far too much data", .args = {"a.dat"},
      .stored = Stored::kBinary, .data = std::string(4000, 'x'), .status = "0", .out = kNoUser,
      .exit_code = 0},

@@ -130,6 +130,9 @@ const std::vector<StagedAs>& StagedAsRows() {
     std::vector<StagedAs> all = {
         {.what = "plain names", .user = "Ann", .name = "a.dat"},
         {.what = "name like a working file's", .user = "Ann", .name = "_pkgstage.lock"},
+        {.what = "name of the working files' prefix without its dot",
+         .user = "Ann",
+         .name = ".pkgstage"},
         {.what = "a dot and a letter, a user of one letter", .user = "A", .name = ".a"},
         {.what = "two dots and a letter", .user = "..a", .name = "..a"},
         {.what = "store's folder not made yet", .user = "Ann", .name = "a.dat", .made = false},

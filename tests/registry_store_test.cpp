@@ -67,7 +67,7 @@ TEST_F(RegistryStoreTest, NoStoreAtAllIsAMissingKey) {
   // A config folder whose store's path misses the room for it (4096 bytes
   // with its NUL) by one byte, and by more: the path cut to fit would name
   // the folder made here.
-  for (size_t length : {4069, 4080}) {
+  for (size_t length : {4068, 4080}) {
     std::string config = folder_;
     while (config.size() < length) {
       size_t part = std::min<size_t>(200, length - config.size() - 1);

@@ -72,8 +72,8 @@ LONG RegCloseKey(HKEY key) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   if (size < 8) return 0;
   // Error codes are drawn mostly from those a registry returns.
-  static const LONG kCodes[] = {ERROR_SUCCESS,   ERROR_FILE_NOT_FOUND, ERROR_READ_FAULT,
-                                ERROR_MORE_DATA, ERROR_INVALID_HANDLE, -1};
+  static const LONG kCodes[] = {ERROR_SUCCESS,   ERROR_FILE_NOT_FOUND,         ERROR_READ_FAULT,
+                                ERROR_MORE_DATA, 6 /* ERROR_INVALID_HANDLE */, -1};
   script.open_status = kCodes[input[0] % 6];
   script.query_status = kCodes[input[1] % 6];
   script.close_status = kCodes[input[2] % 6];

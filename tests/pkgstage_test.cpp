@@ -563,7 +563,6 @@ struct Failed {
   // wait ends, 2 for more than once (a holder's, waited for).
   int tries = 0;
   std::string read_only = "";  // a file of Ann's made read-only
-  std::string bytes = "new bytes";
 };
 
 LOADFILE_PRINTS_ROWS(Failed)
@@ -576,7 +575,7 @@ TEST_P(FailedTest, KeepsTheStoreWhole) {
   std::string path = Source("a.dat", "old bytes");
   ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
   if (!f.read_only.empty()) MakeReadOnly(Staged("Ann", f.read_only));
-  WriteBytes(path, f.bytes);
+  WriteBytes(path, "new bytes");
   EXPECT_EQ(InstallFailing("Ann", path, f.how), f.status);
   EXPECT_GT(failing.failed, 0) << "no such call";
   if (f.tries == 1) {
@@ -585,7 +584,7 @@ TEST_P(FailedTest, KeepsTheStoreWhole) {
   if (f.tries == 2) {
     EXPECT_GT(failing.failed, 1);
   }
-  EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), f.status == kInstalled ? f.bytes : "old bytes");
+  EXPECT_EQ(ReadBytes(Staged("Ann", "a.dat")), f.status == kInstalled ? "new bytes" : "old bytes");
   EXPECT_EQ(FilesBelow(base_), StoreWith("a.dat"));
 }
 

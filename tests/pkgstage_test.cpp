@@ -620,6 +620,9 @@ const std::vector<Failed> kWindowsFailures = {
      .fault = kDiskFault}, .status = kSourceUnreadable},
     {.what = "copy's flush failed", .how = {.call = "FlushFileBuffers", .times = -1,
      .fault = kDiskFault}, .status = kStoreFailed},
+    // Without the lock two installs at once could both stage.
+    {.what = "lock refused", .how = {.call = "LockFileEx", .times = -1, .fault = kDiskFault},
+     .status = kStoreFailed},
     // clang-format on
 };
 
@@ -643,6 +646,8 @@ const std::vector<Failed> kPosixFailures = {
      .fault = kDiskFault}, .status = kStoreFailed},
     {.what = "copy's flush failed", .how = {.call = "fsync", .times = -1,
      .fault = kDiskFault}, .status = kStoreFailed},
+    {.what = "lock refused", .how = {.call = "flock", .times = -1, .fault = kDiskFault},
+     .status = kStoreFailed},
     // A signal cuts a call short: it is made again.
     {.what = "read interrupted", .how = {.call = "read", .times = 1,
      .fault = kInterruptedFault}, .status = kInstalled},

@@ -202,9 +202,11 @@ TEST_F(StandInTest, MissingArgumentsAreRefused) {
   EXPECT_EQ(PkgStageInstall("Ann", nullptr), kBadFileName);
   EXPECT_EQ(PkgStageInstall("Ann", ""), kBadFileName);
   EXPECT_EQ(FilesBelow(base_), Files{});
-  // Nor is a path too long to take at all read as the one before it.
+  // Nor is a path too long to take at all (32768 bytes, one past the room
+  // with its NUL) read as the one before it.
   ASSERT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
-  EXPECT_EQ(PkgStageInstall("Ann", (path + std::string(32768, '/')).c_str()), kSourceUnreadable);
+  std::string over = path + std::string(32768 - path.size(), '/');
+  EXPECT_EQ(PkgStageInstall("Ann", over.c_str()), kSourceUnreadable);
 }
 
 TEST_F(StandInTest, CopiesLargeFilesWhole) {
@@ -819,6 +821,18 @@ TEST_F(StandInTest, StoreOnANetworkShareOrADrivesRoot) {
 TEST_F(StandInTest, AcceptsTheLongestUserName) {
   std::string path = Source("a.dat", "bytes");
   EXPECT_EQ(PkgStageInstall(std::string(255, 'u').c_str(), path.c_str()), kInstalled);
+}
+
+// A path of 4095 bytes, which Linux opens and the room takes with its NUL.
+TEST_F(StandInTest, AcceptsTheLongestPath) {
+  if (!kPosixFiles) GTEST_SKIP() << "Wine's own path to the file would be longer";
+  std::string deep = sources_;
+  while (4094 - deep.size() > 250) deep = Join(deep, std::string(200, 'd'));
+  MakeFolders(deep);
+  std::string path = Join(deep, std::string(4094 - deep.size(), 'f'));
+  WriteBytes(path, "deep");
+  ASSERT_EQ(path.size(), 4095u);
+  EXPECT_EQ(PkgStageInstall("Ann", path.c_str()), kInstalled);
 }
 
 // Linux keeps its rules: names that Windows refuses are plain folder and
